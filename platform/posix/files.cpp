@@ -1,0 +1,340 @@
+// Files, standard handles, paths and the command line over POSIX descriptors.
+//
+// Map: handle objects and errors; standard handles; CreateFileA and the
+// device names it hands on; Read/WriteFile, CloseHandle, SetFilePointer;
+// GetFullPathNameA and GetCommandLineA.
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/handle.h"
+#include "platform/posix/kernel32.h"
+
+namespace posix {
+
+namespace {
+thread_local DWORD last_error = 0;
+
+// A write to a closed pipe must come back short, so that the caller can
+// report it; the default SIGPIPE would end the process without a word.
+struct IgnoreSigpipe {
+    IgnoreSigpipe() { signal(SIGPIPE, SIG_IGN); }
+} ignore_sigpipe;
+
+struct FileObject : HandleObject {
+    explicit FileObject(int descriptor) { fd = descriptor; }
+};
+
+// The standard handles are never deleted: CloseHandle on one closes the
+// descriptor, and a later GetStdHandle reports it gone.
+struct StdObject : HandleObject {
+    explicit StdObject(int descriptor) { fd = descriptor; }
+    BOOL close() override {
+        int r = ::close(fd);
+        fd = -1;
+        return r == 0;
+    }
+};
+StdObject std_objects[3] = {StdObject(0), StdObject(1), StdObject(2)};
+}  // namespace
+
+void set_error_from_errno(int err) {
+    DWORD code;
+    switch (err) {
+        case ENOENT: code = ERROR_FILE_NOT_FOUND; break;
+        case ENOTDIR: code = ERROR_PATH_NOT_FOUND; break;
+        case EACCES:
+        case EPERM: code = ERROR_ACCESS_DENIED; break;
+        case EBADF: code = ERROR_INVALID_HANDLE; break;
+        case ENOMEM: code = ERROR_NOT_ENOUGH_MEMORY; break;
+        case EBUSY: code = ERROR_SHARING_VIOLATION; break;
+        case EPIPE: code = ERROR_NO_DATA; break;
+        case EINVAL: code = ERROR_INVALID_PARAMETER; break;
+        case ENXIO:
+        case ENODEV:
+        case EIO: code = ERROR_DEVICE_NOT_CONNECTED; break;
+        default: code = ERROR_GEN_FAILURE; break;
+    }
+    last_error = code;
+}
+
+HandleObject* object_of(HANDLE h) {
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) {
+        last_error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    return static_cast<HandleObject*>(h);
+}
+
+BOOL HandleObject::read(void* buffer, DWORD count, DWORD* done) {
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, count);
+        if (n >= 0) {
+            *done = static_cast<DWORD>(n);
+            return TRUE;
+        }
+        if (errno != EINTR) {
+            set_error_from_errno(errno);
+            return FALSE;
+        }
+    }
+}
+
+BOOL HandleObject::write(const void* buffer, DWORD count, DWORD* done) {
+    const char* p = static_cast<const char*>(buffer);
+    DWORD written = 0;
+    while (written < count) {
+        ssize_t n = ::write(fd, p + written, count - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *done = written;
+            set_error_from_errno(n < 0 ? errno : EIO);
+            return FALSE;
+        }
+        written += static_cast<DWORD>(n);
+    }
+    *done = written;
+    return TRUE;
+}
+
+DWORD HandleObject::file_type() {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        set_error_from_errno(errno);
+        return FILE_TYPE_UNKNOWN;
+    }
+    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode)) return FILE_TYPE_DISK;
+    if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+    return FILE_TYPE_UNKNOWN;
+}
+
+BOOL HandleObject::close() {
+    if (fd < 0) return TRUE;
+    int r = ::close(fd);
+    fd = -1;
+    if (r != 0 && errno != EINTR) {
+        set_error_from_errno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace posix
+
+using posix::HandleObject;
+using posix::object_of;
+
+extern "C" {
+
+DWORD WINAPI GetLastError(void) { return posix::last_error; }
+void WINAPI SetLastError(DWORD code) { posix::last_error = code; }
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+    int fd;
+    if (which == STD_INPUT_HANDLE) fd = 0;
+    else if (which == STD_OUTPUT_HANDLE) fd = 1;
+    else if (which == STD_ERROR_HANDLE) fd = 2;
+    else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Windows gives null for a process started without that handle.
+    if (fcntl(fd, F_GETFD) < 0) return nullptr;
+    posix::std_objects[fd].fd = fd;
+    return &posix::std_objects[fd];
+}
+
+DWORD WINAPI GetFileType(HANDLE h) {
+    HandleObject* o = object_of(h);
+    return o ? o->file_type() : FILE_TYPE_UNKNOWN;
+}
+
+// Names on Windows are case-blind and the COM form may carry the \\.\ prefix.
+static int com_number(const char* name) {
+    if (strncmp(name, "\\\\.\\", 4) == 0) name += 4;
+    if (strncasecmp(name, "COM", 3) != 0) return 0;
+    name += 3;
+    int n = 0;
+    if (*name < '1' || *name > '9') return 0;
+    while (*name >= '0' && *name <= '9') {
+        n = n * 10 + (*name++ - '0');
+        if (n > 255) return 0;
+    }
+    if (*name == ':') name++;
+    return *name == 0 ? n : 0;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD creation, DWORD flags, HANDLE template_file) {
+    (void)share, (void)security, (void)flags, (void)template_file;
+    if (name == nullptr || *name == 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    HandleObject* o = nullptr;
+    if (strcasecmp(name, "CONOUT$") == 0) {
+        o = posix::open_console_output(access);
+    } else if (strcasecmp(name, "CONIN$") == 0) {
+        o = posix::open_console_input(access);
+    } else if (int n = com_number(name)) {
+        o = posix::open_serial(n, access, creation);
+    } else {
+        int mode;
+        bool r = access & GENERIC_READ, w = access & GENERIC_WRITE;
+        mode = r && w ? O_RDWR : w ? O_WRONLY : O_RDONLY;
+        switch (creation) {
+            case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
+            case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;
+            case OPEN_ALWAYS: mode |= O_CREAT; break;
+            case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
+            case OPEN_EXISTING: break;
+            default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+        }
+        int fd;
+        do fd = ::open(name, mode | O_CLOEXEC | O_NOCTTY, 0644);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            posix::set_error_from_errno(errno);
+            return INVALID_HANDLE_VALUE;
+        }
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        o = new posix::FileObject(fd);
+    }
+    return o ? static_cast<HANDLE>(o) : INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
+    (void)overlapped;
+    DWORD local = 0;
+    if (done == nullptr) done = &local;
+    *done = 0;
+    HandleObject* o = object_of(h);
+    return o ? o->read(buffer, count, done) : FALSE;
+}
+
+BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
+    (void)overlapped;
+    DWORD local = 0;
+    if (done == nullptr) done = &local;
+    *done = 0;
+    HandleObject* o = object_of(h);
+    return o ? o->write(buffer, count, done) : FALSE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE h) {
+    HandleObject* o = object_of(h);
+    if (o == nullptr) return FALSE;
+    if (o >= &posix::std_objects[0] && o <= &posix::std_objects[2]) return o->close();
+    BOOL ok = o->close();
+    delete o;
+    return ok;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD method) {
+    HandleObject* o = object_of(h);
+    if (o == nullptr) return INVALID_SET_FILE_POINTER;
+    int64_t offset = distance_high ? (int64_t(*distance_high) << 32) | uint32_t(distance) : int64_t(distance);
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_END ? SEEK_END : SEEK_CUR;
+    off_t pos = lseek(o->fd, static_cast<off_t>(offset), whence);
+    if (pos < 0) {
+        posix::set_error_from_errno(errno);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distance_high) *distance_high = static_cast<LONG>(static_cast<uint64_t>(pos) >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(pos);
+}
+
+// Like Windows, the path need not exist: a relative name is joined to the
+// working directory and "." and ".." are folded away textually.
+DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file_part) {
+    if (name == nullptr || *name == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string joined;
+    if (name[0] != '/') {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd) == nullptr) {
+            posix::set_error_from_errno(errno);
+            return 0;
+        }
+        joined = cwd;
+        joined += '/';
+    }
+    joined += name;
+    std::string out;
+    size_t i = 0;
+    while (i < joined.size()) {
+        size_t j = joined.find('/', i);
+        if (j == std::string::npos) j = joined.size();
+        std::string part = joined.substr(i, j - i);
+        if (part == "..") {
+            size_t cut = out.rfind('/');
+            out.erase(cut == std::string::npos ? 0 : cut);
+        } else if (!part.empty() && part != ".") {
+            out += '/';
+            out += part;
+        }
+        i = j + 1;
+    }
+    if (out.empty()) out = "/";
+    if (joined.back() == '/' && out.back() != '/') out += '/';
+    if (out.size() + 1 > size) return static_cast<DWORD>(out.size() + 1);
+    memcpy(buffer, out.c_str(), out.size() + 1);
+    if (file_part) {
+        size_t slash = out.rfind('/');
+        *file_part = slash + 1 < out.size() ? buffer + slash + 1 : nullptr;
+    }
+    return static_cast<DWORD>(out.size());
+}
+
+// Built once from /proc/self/cmdline the way Windows would show it: arguments
+// joined by blanks, those with blanks or quotes inside put in double quotes.
+LPSTR WINAPI GetCommandLineA(void) {
+    static std::string line = [] {
+        std::string raw, result;
+        FILE* f = fopen("/proc/self/cmdline", "rb");
+        if (f) {
+            char chunk[4096];
+            size_t n;
+            while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) raw.append(chunk, n);
+            fclose(f);
+        }
+        size_t i = 0;
+        while (i < raw.size()) {
+            size_t end = raw.find('\0', i);
+            if (end == std::string::npos) end = raw.size();
+            std::string arg = raw.substr(i, end - i);
+            if (!result.empty()) result += ' ';
+            bool quote = arg.empty() || arg.find_first_of(" \t\"") != std::string::npos;
+            if (quote) {
+                result += '"';
+                for (char c : arg) {
+                    if (c == '"') result += '\\';
+                    result += c;
+                }
+                result += '"';
+            } else {
+                result += arg;
+            }
+            i = end + 1;
+        }
+        return result;
+    }();
+    return line.data();
+}
+
+}  // extern "C"

@@ -1,0 +1,39 @@
+// Inside the POSIX backend a HANDLE points at one of these objects. Each area
+// (files, serial, console) derives its own kind, so that ReadFile, WriteFile,
+// CloseHandle and GetFileType reach the right code without a switch.
+#pragma once
+
+#include "platform/posix/win_types.h"
+
+namespace posix {
+
+struct HandleObject {
+    int fd = -1;
+    virtual ~HandleObject() = default;
+    virtual BOOL read(void* buffer, DWORD count, DWORD* done);
+    virtual BOOL write(const void* buffer, DWORD count, DWORD* done);
+    virtual DWORD file_type();
+    // Returns FALSE when the underlying descriptor could not be closed.
+    virtual BOOL close();
+};
+
+// The object behind a handle, or null (with ERROR_INVALID_HANDLE set) for
+// null and INVALID_HANDLE_VALUE.
+HandleObject* object_of(HANDLE h);
+
+// Maps errno to the nearest Windows error code and stores it.
+void set_error_from_errno(int err);
+
+// Device names that CreateFileA hands to another area. Each returns a new
+// object, or null with the last error set. The areas' backends define them.
+HandleObject* open_console_output(DWORD access);
+HandleObject* open_console_input(DWORD access);
+HandleObject* open_serial(int number, DWORD access, DWORD creation);
+
+// Called by ExitProcess (and the fatal signal handlers) before the process
+// ends, so that a terminal taken over is always given back. Functions run in
+// the reverse order of registration; each must be safe to call twice.
+void at_exit(void (*fn)());
+void run_exit_hooks();
+
+}  // namespace posix

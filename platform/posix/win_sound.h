@@ -1,0 +1,3 @@
+// Declarations of this area are added by its backend.
+#pragma once
+#include "platform/posix/win_types.h"

@@ -1,0 +1,34 @@
+// File access, the handle-name table that lets diagnostics name a failing
+// handle, the 64 KiB buffered reader, and the program's own path.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+struct FileReader {
+    HANDLE handle;
+    int64_t block_position;  // file position of buffer[0]
+    int64_t read_position;   // file position of the next byte handed out
+    int32_t count;           // valid bytes in buffer (the last read's result)
+    int32_t index;           // next unread byte in buffer
+    uint8_t buffer[65536];
+};
+
+int file_open(const char* name, DWORD mode, HANDLE* handle);
+int file_create(const char* name, DWORD extra_access, HANDLE* handle);
+int file_close(HANDLE handle);
+int32_t file_read(HANDLE handle, void* buffer, int32_t count);
+int64_t file_tell(HANDLE handle);
+int full_path(const char* name, char* output);
+
+void name_remember(HANDLE handle, const char* name);
+void name_lookup(HANDLE handle, char* output);  // output holds 262 bytes
+
+void reader_init(FileReader* reader, HANDLE handle);
+int32_t reader_read(FileReader* reader, void* destination, int32_t n);
+int32_t reader_read_exact(FileReader* reader, void* destination, int32_t n);
+
+// Any of the three may be null. directory ends with its separator; the
+// arguments begin with the blank that separates them from the path.
+void program_path(char* directory, char* file_name, char* arguments);

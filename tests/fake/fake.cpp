@@ -1,0 +1,126 @@
+// The recording fake: call log, time, memory, process and threads.
+#include "tests/fake/fake.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
+
+namespace fake {
+
+std::vector<std::string> calls;
+uint32_t tick_count;
+int64_t counter;
+std::function<BOOL(LARGE_INTEGER*)> performance_frequency;
+std::vector<DWORD> sleeps;
+std::function<bool(SIZE_T)> virtual_alloc_refuses;
+DWORD page_size;
+std::set<void*> blocks;
+
+void reset_files();
+
+void reset() {
+    calls.clear();
+    tick_count = 1000;
+    counter = 0;
+    performance_frequency = [](LARGE_INTEGER* f) {
+        f->QuadPart = 10'000'000;
+        return TRUE;
+    };
+    sleeps.clear();
+    virtual_alloc_refuses = [](SIZE_T) { return false; };
+    page_size = 4096;
+    reset_files();
+}
+
+void record(const char* name) { calls.emplace_back(name); }
+
+int count(const std::string& name) { return static_cast<int>(std::count(calls.begin(), calls.end(), name)); }
+
+int live_blocks() { return static_cast<int>(blocks.size()); }
+
+namespace {
+struct AutoReset {
+    AutoReset() { reset(); }
+} auto_reset;
+}  // namespace
+
+}  // namespace fake
+
+extern "C" {
+
+void WINAPI Sleep(DWORD ms) {
+    fake::record("Sleep");
+    fake::sleeps.push_back(ms);
+    fake::tick_count += ms;
+    fake::counter += int64_t(ms) * 10'000;
+}
+
+DWORD WINAPI GetTickCount(void) {
+    fake::record("GetTickCount");
+    return fake::tick_count;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
+    fake::record("QueryPerformanceFrequency");
+    return fake::performance_frequency(f);
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
+    fake::record("QueryPerformanceCounter");
+    c->QuadPart = fake::counter;
+    return TRUE;
+}
+
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+    fake::record("VirtualAlloc");
+    if (address || size == 0 || !(type & MEM_COMMIT) || protect != PAGE_READWRITE || fake::virtual_alloc_refuses(size))
+        return nullptr;
+    // Garbage first, so that a caller relying on a zero fill it did not get
+    // would be caught; then the zero fill that the system promises.
+    void* p = std::aligned_alloc(fake::page_size, size);
+    memset(p, 0xA5, size);
+    memset(p, 0, size);
+    fake::blocks.insert(p);
+    return p;
+}
+
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
+    fake::record("VirtualFree");
+    if (size != 0 || type != MEM_RELEASE || !fake::blocks.erase(address)) return FALSE;
+    std::free(address);
+    return TRUE;
+}
+
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
+    fake::record("GetSystemInfo");
+    *info = SYSTEM_INFO{};
+    info->dwPageSize = fake::page_size;
+    info->dwAllocationGranularity = 65536;
+    info->dwNumberOfProcessors = 1;
+}
+
+void WINAPI ExitProcess(UINT code) {
+    fake::record("ExitProcess");
+    throw fake::Exit{static_cast<int>(code)};
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    fake::record("GetCurrentProcess");
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
+
+BOOL WINAPI SetPriorityClass(HANDLE, DWORD) {
+    fake::record("SetPriorityClass");
+    return TRUE;
+}
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID arg, DWORD,
+                           LPDWORD) {
+    fake::record("CreateThread");
+    std::thread([start, arg] { start(arg); }).detach();
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7000));
+}
+
+}  // extern "C"
