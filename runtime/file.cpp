@@ -32,6 +32,11 @@ void name_remember(HANDLE handle, const char* name) {
     }
 }
 
+void name_table_clear() {
+    for (NameSlot& slot : handle_names) slot.handle = nullptr;
+    register_std_first = true;
+}
+
 void name_lookup(HANDLE handle, char* output) {
     output[0] = 0;
     for (int i = 99; i >= 0; --i)

@@ -24,6 +24,7 @@ int full_path(const char* name, char* output);
 
 void name_remember(HANDLE handle, const char* name);
 void name_lookup(HANDLE handle, char* output);  // output holds 262 bytes
+void name_table_clear();  // empty again, as at start-up (tests)
 
 void reader_init(FileReader* reader, HANDLE handle);
 int32_t reader_read(FileReader* reader, void* destination, int32_t n);

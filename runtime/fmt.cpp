@@ -95,7 +95,9 @@ void plural_suffix(char*& out, int w, bool plural) {
 }
 
 void write_text(char*& out, const FmtArg* a) {
-    if (a && a->kind == FmtArg::Text && a->t) {
+    if (a && a->kind == FmtArg::Text && txt_is_char(a->t)) {
+        if (a->t) *out++ = static_cast<char>(reinterpret_cast<uintptr_t>(a->t));
+    } else if (a && a->kind == FmtArg::Text) {
         for (const char* s = txt_unscramble(a->t); *s; ++s) *out++ = *s;
     } else if (a && a->kind == FmtArg::Int && a->i >= 0 && a->i < 256) {
         if (a->i != 0) *out++ = static_cast<char>(a->i);

@@ -16,6 +16,7 @@ std::function<BOOL(LARGE_INTEGER*)> performance_frequency;
 std::vector<DWORD> sleeps;
 std::function<bool(SIZE_T)> virtual_alloc_refuses;
 DWORD page_size;
+std::vector<SIZE_T> alloc_sizes;
 std::set<void*> blocks;
 
 void reset_files();
@@ -31,6 +32,7 @@ void reset() {
     sleeps.clear();
     virtual_alloc_refuses = [](SIZE_T) { return false; };
     page_size = 4096;
+    alloc_sizes.clear();
     reset_files();
 }
 
@@ -75,12 +77,10 @@ BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
 
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     fake::record("VirtualAlloc");
+    fake::alloc_sizes.push_back(size);
     if (address || size == 0 || !(type & MEM_COMMIT) || protect != PAGE_READWRITE || fake::virtual_alloc_refuses(size))
         return nullptr;
-    // Garbage first, so that a caller relying on a zero fill it did not get
-    // would be caught; then the zero fill that the system promises.
     void* p = std::aligned_alloc(fake::page_size, size);
-    memset(p, 0xA5, size);
     memset(p, 0, size);
     fake::blocks.insert(p);
     return p;

@@ -33,6 +33,7 @@ extern std::vector<DWORD> sleeps;
 // Memory. Null from the script refuses the request; the default allocates.
 extern std::function<bool(SIZE_T size)> virtual_alloc_refuses;
 extern DWORD page_size;
+extern std::vector<SIZE_T> alloc_sizes;  // every VirtualAlloc request
 int live_blocks();
 
 // Standard handles, their file types and console modes.
