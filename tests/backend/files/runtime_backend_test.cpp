@@ -1,0 +1,177 @@
+// The runtime over the real POSIX layer: standard handles redirected to a
+// file, a pipe and a terminal; the fatal stop and the short-write report in
+// child processes; real files, pages and clock.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "console/mem.h"
+#include "runtime/file.h"
+#include "runtime/out.h"
+#include "runtime/txt.h"
+#include "serial/clock.h"
+
+namespace {
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string temp_path(const char* name) {
+    const char* dir = getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/rxmon-" + std::to_string(getpid()) + "-" + name;
+}
+
+// Points fd 1 and 2 elsewhere for the length of a test.
+struct Redirect {
+    int saved_out = dup(1), saved_err = dup(2);
+    Redirect(int out_fd, int err_fd) {
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        dual_output = -1;
+        std_init(1);
+    }
+    ~Redirect() {
+        dup2(saved_out, 1);
+        dup2(saved_err, 2);
+        close(saved_out);
+        close(saved_err);
+    }
+};
+
+TEST(StandardOutput, RedirectedOutputIsMirroredToATerminal) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    grantpt(master);
+    unlockpt(master);
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    std::string path = temp_path("out.txt");
+    int file = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    {
+        Redirect r(file, terminal);
+        EXPECT_EQ(con_print("to both\n"), 0);
+    }
+    EXPECT_EQ(read_file(path), "to both\r\n");
+    char echo[64] = {};
+    usleep(50000);
+    ssize_t n = read(master, echo, sizeof echo - 1);
+    EXPECT_GT(n, 0);
+    EXPECT_NE(strstr(echo, "to both"), nullptr);
+    close(file);
+    close(terminal);
+    close(master);
+    unlink(path.c_str());
+}
+
+TEST(StandardOutput, BothOnFilesWritesOnce) {
+    std::string out_path = temp_path("o.txt"), err_path = temp_path("e.txt");
+    int out = open(out_path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    int err = open(err_path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    {
+        Redirect r(out, err);
+        con_printf(T("%i%%\n"), 50);
+    }
+    EXPECT_EQ(read_file(out_path), "50%\r\n");
+    EXPECT_EQ(read_file(err_path), "");
+    close(out);
+    close(err);
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
+}
+
+TEST(FatalStop, FramedMessageOnErrorOutputAndExitCodeOne) {
+    EXPECT_EXIT(
+        {
+            std_init(1);
+            fatal(T("The scanner caught fire at %i MHz.\n"), 146);
+        },
+        ::testing::ExitedWithCode(1), "internal failure(.|\r|\n)*fire at 146 MHz(.|\r|\n)*report");
+}
+
+TEST(FatalStop, AWriteToAClosedPipeIsReportedNotSilentlyFatal) {
+    EXPECT_EXIT(
+        {
+            int p[2];
+            if (pipe(p) != 0) _exit(9);
+            close(p[0]);
+            dup2(p[1], 1);
+            std_init(1);
+            out_print(std_out, "nobody reads this\n");
+            _exit(0);  // not reached when the short write is reported
+        },
+        ::testing::ExitedWithCode(1), "Short write(.|\r|\n)*<stdout>");
+}
+
+TEST(Files, WrittenThenReadBackThroughTheReader) {
+    std::string path = temp_path("data.bin");
+    HANDLE h;
+    ASSERT_EQ(file_create(path.c_str(), 0, &h), 0);
+    std::string data(200000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+    ASSERT_EQ(out_write(h, data.data(), static_cast<DWORD>(data.size())), data.size());
+    EXPECT_EQ(file_tell(h), 200000);
+    EXPECT_EQ(file_close(h), 0);
+
+    ASSERT_EQ(file_open(path.c_str(), 0, &h), 0);
+    char name[262];
+    name_lookup(h, name);
+    EXPECT_EQ(std::string(name), path);
+    static FileReader reader;
+    reader_init(&reader, h);
+    std::string got(200000, '\0');
+    int32_t total = 0;
+    for (int32_t step : {1, 65534, 3, 100000, 50000}) total += reader_read(&reader, got.data() + total, step);
+    EXPECT_EQ(total, 200000);
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(reader_read(&reader, got.data(), 10), 0);
+    file_close(h);
+    unlink(path.c_str());
+
+    EXPECT_EQ(file_open(path.c_str(), 0, &h), 1);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+}
+
+TEST(Files, ProgramPathNamesThisTestProgram) {
+    char directory[MAX_PATH], file_name[MAX_PATH], arguments[32768];
+    program_path(directory, file_name, arguments);
+    EXPECT_STREQ(file_name, "backend_files");
+    EXPECT_EQ(directory[0], '/');
+    EXPECT_EQ(directory[strlen(directory) - 1], '/');
+    char relative[MAX_PATH];
+    ASSERT_EQ(full_path("x/../y.txt", relative), 0);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(std::string(relative), std::string(cwd) + "/y.txt");
+}
+
+TEST(PageMemory, RealPagesAreWholeAndZeroFilled) {
+    auto* p = static_cast<uint8_t*>(mem_alloc(5000));
+    ASSERT_GE(page_size, 4096u);
+    uint32_t length = (5000 + page_size - 1) / page_size * page_size;
+    for (uint32_t i = 0; i < length; ++i) ASSERT_EQ(p[i], 0) << i;
+    mem_fill(p, 0x5A, length);  // every byte of the rounded block is ours
+    EXPECT_EQ(mem_free(p), 0);
+    EXPECT_EXIT((std_init(1), mem_free(p)), ::testing::ExitedWithCode(1), "given back");
+}
+
+TEST(Clock, RealClockIsMonotonicAndKeepsTime) {
+    int64_t a = ms_now(), ua = us_now();
+    Sleep(30);
+    int64_t b = ms_now(), ub = us_now();
+    EXPECT_EQ(clock_mode, CLOCK_COUNTER);
+    EXPECT_EQ(counter_freq, 10'000'000);
+    EXPECT_GE(b - a, 29);
+    EXPECT_LT(b - a, 1000);
+    EXPECT_GE(ub - ua, 29000);
+}
+
+}  // namespace
