@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace textconst {
 
@@ -65,12 +66,15 @@ consteval Stored<N> scramble(const Literal<N>& plain) {
     }
 }
 
-template <Literal L>
+// The template argument is the stored form, not the literal: the compiler
+// describes template arguments in its debugging information, and the plain
+// text must not reach the binary that way either.
+template <auto S>
 struct Constant {
-    static inline Stored<sizeof(L.chars)> storage = scramble(L);
+    static inline std::remove_const_t<decltype(S)> storage = S;
 };
 
 }  // namespace textconst
 
 // A text constant: char* to the stored text, plain after its first use.
-#define T(literal) (::textconst::Constant<::textconst::Literal(literal)>::storage.bytes)
+#define T(literal) (::textconst::Constant<::textconst::scramble(::textconst::Literal(literal))>::storage.bytes)
