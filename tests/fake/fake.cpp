@@ -1,9 +1,13 @@
 // The recording fake: call log, time, memory, process and threads.
 #include "tests/fake/fake.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <pthread.h>
 #include <set>
 #include <thread>
 
@@ -20,6 +24,9 @@ std::vector<SIZE_T> alloc_sizes;
 std::set<void*> blocks;
 
 void reset_files();
+void reset_serial();
+void reset_sound();
+void reset_console();
 
 void reset() {
     calls.clear();
@@ -34,18 +41,35 @@ void reset() {
     page_size = 4096;
     alloc_sizes.clear();
     reset_files();
+    reset_serial();
+    reset_console();
+    reset_sound();
 }
 
-void record(const char* name) { calls.emplace_back(name); }
+// Threads of a test (the blink thread, waiters on a lock) record and sleep
+// while the test's own thread does.
+std::mutex log_mutex;
 
-int count(const std::string& name) { return static_cast<int>(std::count(calls.begin(), calls.end(), name)); }
+void record(const char* name) {
+    std::lock_guard<std::mutex> g(log_mutex);
+    calls.emplace_back(name);
+}
+
+int count(const std::string& name) {
+    std::lock_guard<std::mutex> g(log_mutex);
+    return static_cast<int>(std::count(calls.begin(), calls.end(), name));
+}
 
 int live_blocks() { return static_cast<int>(blocks.size()); }
 
 namespace {
-struct AutoReset {
-    AutoReset() { reset(); }
-} auto_reset;
+// Every test program starts from the defaults. Not a static constructor:
+// the fake's globals live in several files, constructed in no fixed order.
+struct ResetEnvironment : ::testing::Environment {
+    void SetUp() override { reset(); }
+};
+[[maybe_unused]] const ::testing::Environment* reset_environment =
+    ::testing::AddGlobalTestEnvironment(new ResetEnvironment);
 }  // namespace
 
 }  // namespace fake
@@ -54,6 +78,7 @@ extern "C" {
 
 void WINAPI Sleep(DWORD ms) {
     fake::record("Sleep");
+    std::lock_guard<std::mutex> g(fake::log_mutex);
     fake::sleeps.push_back(ms);
     fake::tick_count += ms;
     fake::counter += int64_t(ms) * 10'000;
@@ -121,6 +146,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     fake::record("CreateThread");
     std::thread([start, arg] { start(arg); }).detach();
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7000));
+}
+
+void WINAPI ExitThread(DWORD) {
+    fake::record("ExitThread");
+    pthread_exit(nullptr);
 }
 
 }  // extern "C"
