@@ -35,6 +35,13 @@ struct FileObject : HandleObject {
 // descriptor, and a later GetStdHandle reports it gone.
 struct StdObject : HandleObject {
     explicit StdObject(int descriptor) { fd = descriptor; }
+    BOOL write(const void* buffer, DWORD count, DWORD* done) override {
+        if (console_holds_output(fd, buffer, count)) {
+            *done = count;
+            return TRUE;
+        }
+        return HandleObject::write(buffer, count, done);
+    }
     BOOL close() override {
         int r = ::close(fd);
         fd = -1;

@@ -30,10 +30,19 @@ HandleObject* open_console_output(DWORD access);
 HandleObject* open_console_input(DWORD access);
 HandleObject* open_serial(int number, DWORD access, DWORD creation);
 
+// The console backend's say over text written to standard output or error
+// while its full screen hides the user's terminal: true when it has kept
+// the bytes, to show them once the terminal is given back.
+bool console_holds_output(int fd, const void* data, DWORD count);
+
 // Called by ExitProcess (and the fatal signal handlers) before the process
 // ends, so that a terminal taken over is always given back. Functions run in
 // the reverse order of registration; each must be safe to call twice.
 void at_exit(void (*fn)());
 void run_exit_hooks();
+
+// Gives the calling thread an alternate signal stack, so that a stack
+// overflow on it can still be reported. Threads of CreateThread call it first.
+void prepare_thread_for_faults();
 
 }  // namespace posix

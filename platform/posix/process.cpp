@@ -56,6 +56,7 @@ thread_local ThreadObject* current_thread = nullptr;
 void* thread_main(void* p) {
     auto* t = static_cast<ThreadObject*>(p);
     current_thread = t;
+    prepare_thread_for_faults();
     t->start(t->arg);
     t->finish();
     t->release();

@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "tests/fake/fake.h"
+#include "tests/fake/fake_console.h"
+#include "tests/fake/fake_serial.h"
 
 namespace fake {
 
@@ -84,6 +86,8 @@ BOOL WINAPI SetConsoleMode(HANDLE h, DWORD mode) {
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
     fake::record("CreateFileA");
     std::string n = name;
+    if (HANDLE com; fake::serial_open(n, &com)) return com;
+    if (n == "CONOUT$" || n == "CONIN$") return fake::console_open(n);
     for (auto& refused : fake::refused_names)
         if (refused == n) return INVALID_HANDLE_VALUE;
     if (creation == OPEN_EXISTING && !fake::disk.count(n)) return INVALID_HANDLE_VALUE;
@@ -97,6 +101,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record("ReadFile");
     *done = 0;
+    if (BOOL r; fake::serial_read(h, buffer, count, done, &r)) return r;
     auto it = fake::open_files.find(reinterpret_cast<uintptr_t>(h));
     if (it == fake::open_files.end()) return FALSE;
     fake::OpenFile& f = it->second;
@@ -111,6 +116,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERL
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record("WriteFile");
+    if (BOOL r; fake::serial_write(h, buffer, count, done, &r)) return r;
     DWORD n = count;
     auto limit = fake::short_writes.find(h);
     if (limit != fake::short_writes.end() && limit->second < n) n = limit->second;
@@ -130,6 +136,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
 
 BOOL WINAPI CloseHandle(HANDLE h) {
     fake::record("CloseHandle");
+    if (BOOL r; fake::serial_close(h, &r)) return r;
     return fake::open_files.erase(reinterpret_cast<uintptr_t>(h)) ? TRUE : FALSE;
 }
 

@@ -1,0 +1,4 @@
+// rxmon's entry point.
+#include "app/monitor.h"
+
+int main() { monitor_main(); }

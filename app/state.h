@@ -1,0 +1,39 @@
+// The monitor's global state, one record for the whole run, and the port
+// (re)opening that start-up and the baud-rate search share. The words that
+// the tone thread reads or writes are atomics of their stated width.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/txt.h"
+
+struct MonitorState {
+    int32_t port_number = 0;  // 1..9 once start-up has passed
+    const int32_t baud_table[5] = {9600, 19200, 38400, 57600, 115200};
+    int32_t baud_index = 0;
+    int32_t current_baud = 0;
+    std::atomic<int32_t> sound_choice{1};  // 0 Beep output, n tone on wave device n-1
+    const int32_t sample_rates[5] = {11025, 22050, 44100, 48000, 96000};
+    // Beep modes 0..5; modes 4 and 5 beep alike and differ only in name.
+    const char* const mode_names[6] = {T("silent    "), T("every 8th "), T("every 4th "),
+                                       T("every 2nd "), T("every one "), T("continuous")};
+    int32_t beep_mode = 0;
+    std::atomic<int32_t> volume{0};  // percent; silent until the user raises it
+    std::atomic<int16_t> muted{0};
+    std::atomic<int16_t> quit_flag{0};  // shutdown handshake with the tone thread
+    int32_t pitch_table[1024] = {};     // Hz by signal reading, filled before the tone thread
+    std::atomic<int32_t> signal_index{0};  // latest reading; 0 is silence
+    int16_t model_a = 0, model_b = 0;
+    int16_t connected = 0;
+    int32_t lost_count = 0;
+    int32_t signal_fail_count = 0;
+    int32_t reading_count = 0;
+    char last_title[256] = {};
+};
+
+extern MonitorState mon;
+
+// Closes and reopens the port at this rate and drains what it holds; a port
+// that will not open ends the program with code 1, on a restored console.
+void open_at_baud(int32_t baud);

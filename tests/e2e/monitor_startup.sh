@@ -1,0 +1,47 @@
+# Start-up as a user meets it: bad arguments, the port prompt, a port that
+# is missing, and ESC giving the terminal back.
+set -u
+. "$(dirname "$0")/monitor-lib"
+
+for bad in 12 0 -3; do
+    start_rxmon "$bad"
+    check "argument $bad ends with 1" [ "$(wait_exit 5)" = 1 ]
+    check "argument $bad is named" wait_for 2 "COM$bad?"
+    check "argument $bad: no prompt" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -q 'Press its number'"
+done
+
+# A missing port: the message names it, on a terminal given back.
+start_rxmon 1
+check "missing port ends with 1" [ "$(wait_exit 5)" = 1 ]
+check "missing port is named" wait_for 2 "COM1 cannot be opened"
+check "banner still on the restored terminal" wait_for 1 "radio scanner monitor"
+
+# The prompt: x and 0 change nothing, 5 takes COM 5 (missing here).
+start_rxmon
+check "prompt shown" wait_for 5 "Press its number"
+keys x 0
+sleep 0.5
+check "x and 0 ignored" [ ! -s "$work/exit" ]
+keys 5
+check "5 chooses COM 5, which is missing" [ "$(wait_exit 5)" = 1 ]
+check "echo of COM5" wait_for 2 "COM5"
+check "COM5 named in the failure" wait_for 2 "COM5 cannot be opened"
+
+start_rxmon abc
+check "abc is no port: prompt" wait_for 5 "Press its number"
+keys Escape
+check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
+
+# Monitoring, then ESC: exit 0 within a second, the screen given back.
+start_sim --baud 115200 --model A
+start_rxmon 1 0
+check "monitor shows the model" wait_for 10 "SR-A10"
+keys Escape
+start=$(date +%s%N)
+code=$(wait_exit 3)
+ms=$(( ($(date +%s%N) - start) / 1000000 ))
+check "ESC ends with 0" [ "$code" = 0 ]
+check "ESC ends within a second (${ms} ms)" [ "$ms" -lt 1000 ]
+check "terminal given back" wait_for 2 "rxmon ended"
+check "monitor screen gone" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -q 'scanner view'"
+finish

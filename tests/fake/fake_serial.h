@@ -1,0 +1,53 @@
+// The fake's COM ports: each is a scripted device under the name that
+// CreateFileA is given ("COM3"). Bytes from the far end become readable at
+// a time of the fake clock, which only Sleep advances; a peer callback sees
+// every write and can answer it, so a test plays the scanner.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/fake/fake.h"
+
+namespace fake {
+
+struct SerialDevice {
+    struct Arrival {
+        int64_t at_ms;
+        std::string bytes;
+    };
+    std::deque<Arrival> arriving;  // not yet in the driver
+    std::string queue;             // in the driver, readable now
+    std::string received;          // every byte the device accepted
+    DWORD accepts = MAXDWORD;      // bytes it still takes before writes time out
+    bool status_fails = false, read_fails = false, write_fails = false;
+    bool get_state_fails = false, set_state_fails = false, timeouts_fail = false;
+    DCB state{};                     // as the device reports it
+    std::vector<DCB> states_set;     // every SetCommState, in order
+    COMMTIMEOUTS timeouts{};         // the last SetCommTimeouts
+    int opens = 0;                   // successful CreateFileA calls
+    bool is_open = false;
+    std::function<void(SerialDevice&, const std::string&)> peer;  // sees each write
+
+    // Makes bytes readable after a delay on the fake clock (0: at once).
+    void send(const std::string& bytes, int64_t after_ms = 0);
+};
+
+// Built on first use: fake::reset() may run before this file's statics.
+std::map<std::string, SerialDevice>& serial_devices();
+
+// The device named COMn, created (present, in its reset state) on first use.
+SerialDevice& com(int n);
+int64_t now_ms();
+
+// Called by the fake's file calls: a name or handle of a COM device is
+// served here. Each returns false for anything that is not one.
+bool serial_open(const std::string& name, HANDLE* handle);
+bool serial_read(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, BOOL* result);
+bool serial_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, BOOL* result);
+bool serial_close(HANDLE h, BOOL* result);
+
+}  // namespace fake
