@@ -68,7 +68,7 @@ TEST(ToneBuffer, MutedOrOutOfScaleReadingsAreSilent) {
     EXPECT_EQ(tone_index(2147483647, 0), 0);
 }
 
-TEST(Panels, SnapToFiftyRoundsHalfUpTowardZeroDivision) {
+TEST(SnapToFifty, RoundsHalfUpWithATruncatingDivision) {
     EXPECT_EQ(snap_to_50(5560), 5550);
     EXPECT_EQ(snap_to_50(5575), 5600);
     EXPECT_EQ(snap_to_50(24), 0);
