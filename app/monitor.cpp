@@ -12,7 +12,7 @@
 
 void monitor_main() {
     std_init(1);
-    crash_install(nullptr, 0, T("rxmon-crash-report.txt   "));
+    crash_install(nullptr, 0, T("rxmon-last-crash-info.txt"));
     monitor_startup();
     show_status(0);
     baud_loop();

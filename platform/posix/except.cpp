@@ -8,8 +8,9 @@
 //
 // Limits of the emulation:
 // - The filter runs inside the signal handler. It may write and create files
-//   (the crash report does), but a fault inside the allocator while it held
-//   its lock would stop the filter's own allocations.
+//   (the crash report does), but after a fault inside the allocator, while
+//   that held its lock, the filter would wait for the lock for ever when it
+//   creates the report file.
 // - Only threads started by CreateThread (and the main thread) get an
 //   alternate stack; a stack overflow on any other thread ends the process
 //   without a report. Other faults are reported on every thread.
@@ -61,8 +62,11 @@ struct AltStackRelease {
     }
 };
 
-// A fault address near the end of the thread's stack, or a stack pointer
-// already beyond it.
+// A stack overflow: the fault address lies just beyond the end of the
+// thread's stack (in its guard page, or in the gap below a main stack), or
+// the stack pointer already does. The window reaches above the end too: the
+// C library reports a main stack that meets a neighbouring mapping as
+// reaching down to it, while the kernel stops its growth a gap earlier.
 bool beyond_stack(uintptr_t address, uintptr_t sp) {
     if (stack_low == 0) return false;
     uintptr_t below = stack_low < kNearStackEnd ? stack_low : kNearStackEnd;
@@ -86,7 +90,6 @@ struct Machine {
 constexpr int kPageFaultTrap = 14;
 // Page-fault error code bits.
 constexpr uintptr_t kFaultWrite = 0x2, kFaultFetch = 0x10;
-
 #endif
 
 #if defined(__x86_64__)

@@ -27,21 +27,7 @@ std::string hex(uint64_t v) {
     return buffer;
 }
 
-// Gives the sixteen registers of the report the values 1 to 16 in the
-// report's order, and every other register a value that must not show.
-void number_registers(CONTEXT* c) {
-    memset(c, 0x5A, sizeof *c);
-#if defined(__i386__)
-    DWORD* order[] = {&c->SegDs, &c->SegCs, &c->Eip, &c->Eax, &c->SegEs, &c->SegSs, &c->Esp, &c->Ebx,
-                      &c->SegFs, &c->EFlags, &c->Ebp, &c->Ecx, &c->SegGs, &c->Esi, &c->Edi, &c->Edx};
-    for (int i = 0; i < 16; ++i) *order[i] = static_cast<DWORD>(i + 1);
-#else
-    c->SegDs = 1, c->SegCs = 2, c->Rip = 3, c->Rax = 4;
-    c->SegEs = 5, c->SegSs = 6, c->Rsp = 7, c->Rbx = 8;
-    c->SegFs = 9, c->EFlags = 10, c->Rbp = 11, c->Rcx = 12;
-    c->SegGs = 13, c->Rsi = 14, c->Rdi = 15, c->Rdx = 16;
-#endif
-}
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class CrashReport : public ::testing::Test {
 protected:
@@ -84,121 +70,97 @@ protected:
     }
 };
 
-TEST_F(CrashReport, AWriteAccessViolationGivesTheKindAndTheDataAddressTwice) {
+TEST_F(CrashReport, AnAccessViolationGivesItsKindAndTheDataAddressTwice) {
     std::string r = report(0xC0000005, 1, 0x1234);
-    EXPECT_NE(r.find("Exception code:  C0000005\r\n"), std::string::npos) << r;
-    EXPECT_NE(r.find("Exception:       access violation\r\n"), std::string::npos) << r;
-    EXPECT_NE(r.find("At address:      " + hex(0x401A2B) + "\r\n"), std::string::npos) << r;
-    EXPECT_NE(r.find("Faulting access: writing at address " + hex(0x1234) + " (4,660)\r\n"), std::string::npos) << r;
-    EXPECT_EQ(r.find("Further detail"), std::string::npos) << r;
-}
-
-TEST_F(CrashReport, AccessKindsAndTheExtraLineOfAnExecutionFault) {
-    std::string r = report(0xC0000005, 8, 0x7000, 0x15);
-    EXPECT_NE(r.find("Faulting access: executing in non-executable memory at address " + hex(0x7000)),
-              std::string::npos)
+    EXPECT_TRUE(has(r, "  Exception code:  C0000005\r\n  Exception:       access violation\r\n"
+                       "  At address:      " + hex(0x401A2B) + "\r\n"
+                       "  Faulting access: writing at address " + hex(0x1234) + " (4,660)\r\n  Registers:\r\n"))
         << r;
-    size_t extra = r.find("Further detail:  15\r\n");
-    ASSERT_NE(extra, std::string::npos) << r;
-    EXPECT_LT(r.find("Faulting access"), extra);
-    EXPECT_LT(extra, r.find("Registers:"));
 
-    EXPECT_NE(report(0xC0000005, 0, 0).find("Faulting access: reading at address " + hex(0) + " (0)"),
-              std::string::npos);
+    r = report(0xC0000005, 8, 0x7000, 0x15);
+    EXPECT_TRUE(has(r, "  Faulting access: executing in non-executable memory at address " + hex(0x7000) +
+                           " (28,672)\r\n  Further detail:  15\r\n  Registers:"))
+        << r;
     r = report(0xC0000005, 5, 16, 0x15);
-    EXPECT_NE(r.find("Faulting access: an unknown access at address " + hex(16) + " (16)"), std::string::npos) << r;
-    EXPECT_EQ(r.find("Further detail"), std::string::npos) << r;
-    // An in-page error is explained the same way.
+    EXPECT_TRUE(has(r, "Faulting access: an unknown access at address " + hex(16) + " (16)\r\n  Registers:")) << r;
     r = report(0xC0000006, 0, 0xB00000);
-    EXPECT_NE(r.find("in-page error"), std::string::npos) << r;
-    EXPECT_NE(r.find("reading at address " + hex(0xB00000) + " (11,534,336)"), std::string::npos) << r;
+    EXPECT_TRUE(has(r, "in-page error\r\n")) << r;
+    EXPECT_TRUE(has(r, "Faulting access: reading at address " + hex(0xB00000) + " (11,534,336)\r\n")) << r;
 }
 
 TEST_F(CrashReport, ADivisionByZeroGoesFromItsAddressStraightToTheRegisters) {
     std::string r = report(0xC0000094, 1, 0x1234, 0x15);
-    EXPECT_NE(r.find("Exception code:  C0000094\r\n  Exception:       integer divide by zero\r\n"), std::string::npos)
+    EXPECT_TRUE(has(r, "  Exception code:  C0000094\r\n  Exception:       integer divide by zero\r\n"
+                       "  At address:      " + hex(0x401A2B) + "\r\n  Registers:\r\n"))
         << r;
-    size_t address = r.find("At address:      " + hex(0x401A2B) + "\r\n");
-    ASSERT_NE(address, std::string::npos) << r;
-    EXPECT_EQ(r.find("\r\n", address) + 2, r.find("  Registers:\r\n")) << r;
 }
 
-TEST_F(CrashReport, ACodeNotInTheTableIsNamedUnknown) {
-    std::string r = report(0xE06D7363);
-    EXPECT_NE(r.find("Exception code:  E06D7363\r\n  Exception:       unknown\r\n"), std::string::npos) << r;
-    r = report(0);
-    EXPECT_NE(r.find("Exception code:  00000000\r\n  Exception:       unknown\r\n"), std::string::npos) << r;
-}
-
-TEST_F(CrashReport, EveryCodeOfTheTableHasANameOfItsOwn) {
+TEST_F(CrashReport, EveryCodeOfTheTableHasANameOfItsOwnAndOthersAreUnknown) {
     const DWORD codes[] = {0x80000001, 0x80000002, 0x80000003, 0x80000004, 0xC0000005, 0xC0000006,
                            0xC0000008, 0xC000001D, 0xC0000025, 0xC0000026, 0xC000008C, 0xC000008D,
                            0xC000008E, 0xC000008F, 0xC0000090, 0xC0000091, 0xC0000092, 0xC0000093,
                            0xC0000094, 0xC0000095, 0xC0000096, 0xC00000FD, 0xC000013A};
-    std::set<std::string> names;
     const std::string label = "  Exception:       ";
+    std::set<std::string> names;
     for (DWORD code : codes) {
         std::string r = report(code);
-        size_t at = r.find(label);
-        ASSERT_NE(at, std::string::npos) << r;
-        at += label.size();
-        std::string name = r.substr(at, r.find("\r\n", at) - at);
-        EXPECT_NE(name, "unknown") << std::hex << code;
-        names.insert(name);
+        size_t at = r.find(label) + label.size();
+        names.insert(r.substr(at, r.find("\r\n", at) - at));
     }
     EXPECT_EQ(names.size(), 23u);
-    EXPECT_NE(report(0xC00000FD).find("Exception:       stack overflow\r\n"), std::string::npos);
-    EXPECT_NE(report(0xC000001D).find("Exception:       illegal instruction\r\n"), std::string::npos);
-    EXPECT_NE(report(0x80000003).find("Exception:       breakpoint\r\n"), std::string::npos);
+    EXPECT_EQ(names.count("unknown"), 0u);
+    EXPECT_TRUE(has(report(0xC00000FD), label + "stack overflow\r\n"));
+    EXPECT_TRUE(has(report(0xE06D7363), "  Exception code:  E06D7363\r\n" + label + "unknown\r\n"));
+    EXPECT_TRUE(has(report(0), "  Exception code:  00000000\r\n" + label + "unknown\r\n"));
 }
 
 TEST_F(CrashReport, RegisterLinesFollowTheReportOrder) {
-    number_registers(&context);
+    // The sixteen registers of the report get 1 to 16 in the report's
+    // order; every other byte of the context a value that must not show.
+    memset(&context, 0x5A, sizeof context);
+#if defined(__i386__)
+    DWORD* order[] = {&context.SegDs, &context.SegCs, &context.Eip, &context.Eax, &context.SegEs, &context.SegSs,
+                      &context.Esp, &context.Ebx, &context.SegFs, &context.EFlags, &context.Ebp, &context.Ecx,
+                      &context.SegGs, &context.Esi, &context.Edi, &context.Edx};
+    for (int i = 0; i < 16; ++i) *order[i] = static_cast<DWORD>(i + 1);
+    const std::string p = "E";
+#else
+    context.SegDs = 1, context.SegCs = 2, context.Rip = 3, context.Rax = 4;
+    context.SegEs = 5, context.SegSs = 6, context.Rsp = 7, context.Rbx = 8;
+    context.SegFs = 9, context.EFlags = 10, context.Rbp = 11, context.Rcx = 12;
+    context.SegGs = 13, context.Rsi = 14, context.Rdi = 15, context.Rdx = 16;
+    const std::string p = "R";
+#endif
+    const std::string names[16] = {"DS", "CS", p + "IP", p + "AX", "ES", "SS",  p + "SP", p + "BX",
+                                   "FS", "EFL", p + "BP", p + "CX", "GS", p + "SI", p + "DI", p + "DX"};
     std::string r = report(0xC0000094);
     size_t heading = r.find("  Registers:\r\n");
     ASSERT_NE(heading, std::string::npos) << r;
     std::string lines = r.substr(heading + 14);
-    const char p = kDigits == 16 ? 'R' : 'E';
-    const std::string names[16] = {"DS", "CS", std::string(1, p) + "IP", std::string(1, p) + "AX",
-                                   "ES", "SS", std::string(1, p) + "SP", std::string(1, p) + "BX",
-                                   "FS", "EFL", std::string(1, p) + "BP", std::string(1, p) + "CX",
-                                   "GS", std::string(1, p) + "SI", std::string(1, p) + "DI", std::string(1, p) + "DX"};
     int i = 0;
     for (int line = 0; line < 4; ++line) {
         size_t line_end = lines.find("\r\n");
         ASSERT_NE(line_end, std::string::npos);
         std::istringstream words(lines.substr(0, line_end));
         lines.erase(0, line_end + 2);
-        for (std::string word; words >> word; ++i) {
-            ASSERT_LT(i, 16) << word;
-            EXPECT_EQ(word, names[i] + "=" + hex(uint64_t(i + 1)));
-        }
+        for (std::string word; words >> word && i < 16; ++i) EXPECT_EQ(word, names[i] + "=" + hex(uint64_t(i + 1)));
         EXPECT_EQ(i, 4 * (line + 1));
     }
     EXPECT_EQ(lines.rfind("Please report", 0), 0u) << lines;
 }
 
-TEST_F(CrashReport, InstallingNoFilterInstallsTheReportAndHandsBackTheOneBefore) {
-    EXPECT_EQ(fake::exception_filter, &crash_filter);
-    auto other = [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_CONTINUE_SEARCH; };
-    EXPECT_EQ(crash_install(other, 0, nullptr), &crash_filter);
-    EXPECT_EQ(fake::exception_filter, +other);
-}
-
 TEST_F(CrashReport, WithoutAFileTheFilterFramesTheReportOnErrorOutputAndExitsWithOne) {
+    EXPECT_EQ(fake::exception_filter, &crash_filter);
     std::string alone = report(0xC0000094);
     fake::reset();
     std_init(1);
-    crash_install(nullptr, 0, nullptr);
 
     EXPECT_EQ(run_filter(), 1);
     EXPECT_EQ(err(), "\r\n\r\n" + alone + "\r\n\r\n");
     EXPECT_EQ(fake::count("CreateFileA"), 0);
     EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{0, 0}));
     // The priority is put back before anything is written.
-    auto first = [](const std::string& name) {
-        return std::find(fake::calls.begin(), fake::calls.end(), name) - fake::calls.begin();
-    };
+    auto first = [](const char* name) { return std::find(fake::calls.begin(), fake::calls.end(), name); };
     EXPECT_LT(first("SetPriorityClass"), first("WriteFile"));
 }
 
@@ -209,7 +171,6 @@ TEST_F(CrashReport, TheReportFileHoldsTheSameReportAndIsNamedAfterwards) {
     crash_install(nullptr, 250, T("rxmon-last-crash-info.txt"));
 
     EXPECT_EQ(run_filter(), 1);
-    ASSERT_EQ(fake::disk.count("rxmon-last-crash-info.txt"), 1u);
     EXPECT_EQ(fake::disk["rxmon-last-crash-info.txt"], alone);
     EXPECT_EQ(fake::count("CreateFileA"), 1);
     EXPECT_EQ(fake::count("CloseHandle"), 1);
@@ -223,12 +184,10 @@ TEST_F(CrashReport, AReportFileThatCannotBeCreatedEndsInTheFatalMessage) {
     record.ExceptionCode = 0xC0000005;
     EXPECT_EQ(run_filter(), 1);
     std::string e = err();
-    size_t report_end = e.find("Please report");
-    size_t fatal = e.find("crash.txt cannot be created");
-    ASSERT_NE(report_end, std::string::npos) << e;
+    size_t report_end = e.find("Please report"), fatal = e.find("crash.txt cannot be created");
     ASSERT_NE(fatal, std::string::npos) << e;
     EXPECT_LT(report_end, fatal);
-    EXPECT_EQ(e.find("was also written"), std::string::npos) << e;
+    EXPECT_FALSE(has(e, "was also written")) << e;
 }
 
 TEST_F(CrashReport, ASecondEntryEndsTheProcessAtOnceWithoutAWord) {
