@@ -43,7 +43,8 @@ void draw_level_panel(int32_t level) {
 
 void draw_tuning_panel(int32_t reading, int32_t frequency) {
     char bar[64] = "";
-    int32_t d = reading < 100 ? 100 - reading : reading - 100;
+    // In 64 bits: a garbled reading far below 0 must not overflow the distance.
+    int64_t d = reading < 100 ? 100 - int64_t(reading) : int64_t(reading) - 100;
     if (d > 36) d = 36;
     for (int32_t i = 0; i < d / 2; ++i) txt_append(bar, txt_char(kFull));
     bool side = (reading < 100) != (frequency > 3800000);
@@ -63,10 +64,10 @@ void draw_tuning_panel(int32_t reading, int32_t frequency) {
     scr_printf(11, 10, 0x1A, T("%3i  "), reading);
 
     char estimate[64] = "";
-    int32_t c = reading < 100 ? 100 - reading : reading - 100;
+    int64_t c = reading < 100 ? 100 - int64_t(reading) : int64_t(reading) - 100;
     if (mon.model_b && (frequency < 870000 || frequency > 1080000) && c > 1 && c < 50) {
         int32_t factor = frequency >= 3800000 ? 556 : 357;
-        fmt_format(estimate, T("~%i Hz %s"), snap_to_50(c * factor), side ? T("low") : T("high"));
+        fmt_format(estimate, T("~%i Hz %s"), snap_to_50(static_cast<int32_t>(c) * factor), side ? T("low") : T("high"));
     }
     pad_to(estimate, 26);
     scr_print(estimate, 0x1E, 11, 15);

@@ -92,8 +92,9 @@ DWORD WINAPI scr_blink_thread(LPVOID) {
 void scr_restore() {
     if (blink_thread.load() != nullptr) {
         blink_stop.store(1);
-        while (blink_stop.load() != 0) {
-        }
+        // The thread answers when its present sleep ends, up to a second
+        // away: wait for it in 1 ms sleeps rather than burn a processor.
+        while (blink_stop.load() != 0) Sleep(1);
     }
     if (saved_cells == nullptr) return;
     // Window before buffer, twice, for the reason scr_size gives.

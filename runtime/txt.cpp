@@ -151,7 +151,9 @@ void txt_trim_right(char* text) {
 
 int txt_trim_left(char* text) {
     text = txt_unscramble(text);
-    while (cc_is(text[0], CC_BLANK)) mem_move(text + 1, text, txt_len(text + 1) + 1);
+    // The rest moves as the bytes it is: measured with txt_len, a rest that
+    // happened to read as a text constant would be rewritten on the way.
+    while (cc_is(text[0], CC_BLANK)) mem_move(text + 1, text, static_cast<int64_t>(strlen(text + 1)) + 1);
     return static_cast<unsigned char>(text[0]);
 }
 

@@ -218,6 +218,18 @@ int main(int argc, char** argv) {
     bool was_silent = false;
     while (!stop_signal) {
         double now = sim_seconds();
+        if (opt.unplug_after >= 0 && now >= opt.unplug_after) {
+            // Pulled out: the line is gone for the other side too (a pseudo-
+            // terminal's slave path vanishes with its master).
+            sim_log("==", "", "unplugged");
+            if (keep_slave >= 0) close(keep_slave);
+            close(fd);
+            clean_up();
+            fprintf(stderr, "rxmon-sim: unplugged\n");
+            if (log_out && log_out != stderr) fclose(log_out);
+            return 0;
+        }
+        scanner.tick(now);
         int rate = scanner.rate(now);
         if (rate != own_rate) {
             own_rate = rate;
@@ -229,7 +241,7 @@ int main(int argc, char** argv) {
         was_silent = silent;
 
         pollfd p = {fd, POLLIN, 0};
-        int r = poll(&p, 1, 100);
+        int r = poll(&p, 1, opt.random_faults_mean > 0 || opt.unplug_after >= 0 ? 20 : 100);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) fail("poll", strerror(errno));
         if (r == 0) continue;

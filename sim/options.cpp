@@ -63,6 +63,19 @@ const char kHelp[] =
     "                         S seconds after the start\n"
     "      --silent S:D[:RATE] go silent S seconds after the start for D seconds,\n"
     "                         then answer again, at RATE if given\n"
+    "      --random-faults MEAN[:SEED]\n"
+    "                         fault episodes at random, one at a time: silence of\n"
+    "                         1 to 4 s, silence and then another rate, 1 to 3\n"
+    "                         garbled or over-long replies, info replies that\n"
+    "                         differ or unanswered commands, a change of model,\n"
+    "                         1 to 10 replies with a line feed inside. After each\n"
+    "                         episode it waits until the other side has read a\n"
+    "                         whole pass again (its SIG answered), then pauses\n"
+    "                         0.25 to 1.75 times MEAN seconds before the next.\n"
+    "                         The log names each episode, its end, and how long\n"
+    "                         the other side took to find the scanner again\n"
+    "      --unplug S         close the line S seconds after the start, as a pulled\n"
+    "                         cable would, and exit (status 0)\n"
     "\n"
     "Other:\n"
     "  -v, --log              print what is received and sent, with times, on\n"
@@ -130,7 +143,7 @@ bool sim_rate_known(int baud) {
 }
 
 SimOptions sim_parse(int argc, char** argv) {
-    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE };
+    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG };
     static const option longs[] = {
         {"baud", required_argument, nullptr, 'b'},
         {"device", required_argument, nullptr, 'd'},
@@ -151,6 +164,8 @@ SimOptions sim_parse(int argc, char** argv) {
         {"info-differ", required_argument, nullptr, DIFFER},
         {"switch-model", required_argument, nullptr, SWITCH},
         {"silent", required_argument, nullptr, SILENT},
+        {"random-faults", required_argument, nullptr, RANDOM},
+        {"unplug", required_argument, nullptr, UNPLUG},
         {"log", no_argument, nullptr, 'v'},
         {"log-file", required_argument, nullptr, LOGFILE},
         {"help", no_argument, nullptr, 'h'},
@@ -202,6 +217,17 @@ SimOptions sim_parse(int argc, char** argv) {
                 }
                 break;
             }
+            case RANDOM: {
+                std::string s = optarg;
+                size_t colon = s.find(':');
+                o.random_faults_mean = seconds(s.substr(0, colon).c_str(), "bad time");
+                if (o.random_faults_mean <= 0) usage_error("--random-faults wants a mean above 0 s", optarg);
+                if (colon != std::string::npos)
+                    o.random_faults_seed =
+                        static_cast<unsigned>(number(s.c_str() + colon + 1, 0, 4294967295LL, "bad seed"));
+                break;
+            }
+            case UNPLUG: o.unplug_after = seconds(optarg, "bad time"); break;
             case 'v': o.log = true; break;
             case LOGFILE: o.log_file = optarg; break;
             case 'h': fputs(kHelp, stdout); exit(0);

@@ -29,6 +29,9 @@ struct SimOptions {
     double switch_model_after = -1;  // seconds
     double silent_after = -1, silent_for = 0;
     int rate_after_silence = 0;
+    double random_faults_mean = 0;  // seconds between random fault episodes; 0: none
+    unsigned random_faults_seed = 1;
+    double unplug_after = -1;  // seconds
     bool log = false;
     std::string log_file;
 };
@@ -51,6 +54,24 @@ struct SimScanner {
     int commands = 0, infos = 0;
     int signal = 0, sweep_dir = 1;
     unsigned random_state;
+
+    // Random faults: one episode at a time, each followed by a wait until the
+    // monitor has read a whole pass again (its signal query answered), then
+    // a random pause before the next. `tick` starts and ends timed episodes.
+    enum class Fault { None, Silent, RateChange, Garble, Overlong, InfoDiffer, SwapModel, LineFeeds, Drop };
+    void tick(double now);
+    void start_fault(double now);
+    void end_fault(double now);
+    unsigned random_below(unsigned n);
+    char model;   // the model answered as now
+    int baud;     // the rate answered at now
+    Fault fault = Fault::None;
+    int fault_left = 0;         // replies or commands the episode still affects
+    double fault_until = 0;     // end of a silence
+    double fault_ended = 0;
+    double next_fault = -1;     // -1: waiting for the monitor to find us (again)
+    int faults = 0, recoveries = 0;
+    unsigned fault_random;
 };
 
 // Logging with timestamps, to standard error or a file.

@@ -241,6 +241,8 @@ size_t decode_keys(const unsigned char* bytes, size_t count, bool final, const s
             at += 1;
             continue;
         }
+        // ESC ESC may yet become Alt with a key's sequence (ESC ESC [ A).
+        if (left == 2 && p[1] == 27 && !final) break;
         // ESC [ and ESC O start the keys' sequences; ESC ESC [ is Alt with one.
         size_t esc = p[1] == 27 && left > 2 && (p[2] == '[' || p[2] == 'O') ? 1 : 0;
         unsigned char intro = p[1 + esc];

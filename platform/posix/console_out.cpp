@@ -155,7 +155,19 @@ void send_cells(int from, const std::vector<Cell>& before, int count) {
         if (c == before[static_cast<size_t>(i)]) continue;
         int row, col;
         if (!on_terminal(x, y, &row, &col)) continue;
-        if (row != next_row || col != next_col) out += term::move_to(row, col);
+        if (row != next_row || col != next_col) {
+            // A short gap of unchanged cells in the same colours is cheaper
+            // to draw again than to jump over.
+            std::string jump = term::move_to(row, col);
+            std::string gap;
+            bool fill = row == next_row && col > next_col;
+            for (int k = index - (col - next_col); fill && k < index; ++k) {
+                const Cell& g = buffer.cells[static_cast<size_t>(k)];
+                fill = g.attr == drawn_attr && gap.size() < jump.size();
+                gap += term::glyph(static_cast<unsigned char>(g.ch));
+            }
+            out += fill && gap.size() < jump.size() ? gap : jump;
+        }
         paint(out, c);
         next_row = row;
         next_col = col + 1;

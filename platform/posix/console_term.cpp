@@ -46,6 +46,7 @@ std::atomic<bool> title_pushed{false};
 std::atomic<bool> input_raw{false};
 std::atomic<bool> hooks_installed{false};
 std::atomic<bool> resized{false};
+std::atomic<bool> ended{false};  // given back on the way out: draw no more
 struct termios saved_input;
 std::string leave_sequence, show_sequence;
 const char kTitlePop[] = "\033[23;0t";  // xterm's title stack; others ignore it
@@ -226,7 +227,12 @@ const std::string& glyph(unsigned char c) { return glyphs[c]; }
 
 uint32_t cp437_high(unsigned char c) { return c >= 128 ? kCp437High[c - 128] : c; }
 
-void put(const std::string& bytes) { write_all(1, bytes.data(), bytes.size()); }
+// Once an exit path has given the terminal back, another thread (the blink
+// thread) may still draw until the process is gone; it must not draw on the
+// user's screen.
+void put(const std::string& bytes) {
+    if (!ended.load()) write_all(1, bytes.data(), bytes.size());
+}
 
 void set_full_screen(bool on) {
     install_hooks();
@@ -285,6 +291,7 @@ bool hold_output(int fd, const void* data, size_t count) {
 }
 
 void give_back() {
+    ended.store(true);
     if (full_screen.exchange(false)) write_all(1, leave_sequence.data(), leave_sequence.size());
     if (cursor_hidden.exchange(false)) write_all(1, show_sequence.data(), show_sequence.size());
     if (title_pushed.exchange(false)) write_all(1, kTitlePop, sizeof kTitlePop - 1);

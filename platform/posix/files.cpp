@@ -245,7 +245,7 @@ BOOL WINAPI CloseHandle(HANDLE h) {
     if (o == nullptr) return FALSE;
     if (o >= &posix::std_objects[0] && o <= &posix::std_objects[2]) return o->close();
     BOOL ok = o->close();
-    delete o;
+    o->release_handle();
     return ok;
 }
 

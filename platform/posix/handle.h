@@ -15,6 +15,9 @@ struct HandleObject {
     virtual DWORD file_type();
     // Returns FALSE when the underlying descriptor could not be closed.
     virtual BOOL close();
+    // CloseHandle gives the handle up; an object that something else still
+    // uses (a running thread) lives on until that ends too.
+    virtual void release_handle() { delete this; }
 };
 
 // The object behind a handle, or null (with ERROR_INVALID_HANDLE set) for

@@ -49,6 +49,7 @@ struct ThreadObject : HandleObject {
         finished_signal.notify_all();
     }
     BOOL close() override { return TRUE; }
+    void release_handle() override { release(); }
 };
 
 thread_local ThreadObject* current_thread = nullptr;

@@ -36,6 +36,7 @@ wait_for() {
 given_back() {
     local before=$failures
     wait_for "$2" || fail "$1: no '$2' after the end"
+    wait_for 'EXIT=' || fail "$1: the demo did not end"
     [ "$(t display -p '#{alternate_on} #{cursor_flag}')" = "0 1" ] || fail "$1: alternate screen or hidden cursor left"
     screen | grep -q '^before' || fail "$1: the user's screen was not given back"
     screen | grep -q 'STTY=same' || fail "$1: terminal settings not restored"
@@ -112,7 +113,9 @@ screen | grep -q 'EXIT=1' || fail "fatal: exit code"
 
 for sig in TERM HUP; do
     start ""
-    pkill -"$sig" -f "^$DEMO\$" -n || fail "SIG$sig: no demo to signal"
+    # The demo is the one child of the pane's shell.
+    demo_pid=$(pgrep -P "$(t display -p '#{pane_pid}')" -f screen_demo)
+    if [ -n "$demo_pid" ]; then kill -"$sig" "$demo_pid"; else fail "SIG$sig: no demo to signal"; fi
     given_back "SIG$sig" 'EXIT='
 done
 

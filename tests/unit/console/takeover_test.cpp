@@ -15,6 +15,7 @@ class Takeover : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::reset();
+        scr_out = fake::console_output;  // as if a previous take-over had opened it
         scr_rows = scr_cols = 0;
         blink_phase = 0;
     }
