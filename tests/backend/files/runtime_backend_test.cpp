@@ -1,13 +1,10 @@
-// The runtime over the real POSIX layer: standard handles redirected to a
-// file, a pipe and a terminal; the fatal stop and the short-write report in
-// child processes; real files, pages and clock.
+// The runtime over the real POSIX layer: the short-write report through a
+// closed pipe, real files, pages and clock. (Redirected output and the fatal
+// frame are checked on a whole program in tests/e2e/runtime_exits.sh.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -19,82 +16,9 @@
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 std::string temp_path(const char* name) {
     const char* dir = getenv("TMPDIR");
     return std::string(dir ? dir : "/tmp") + "/rxmon-" + std::to_string(getpid()) + "-" + name;
-}
-
-// Points fd 1 and 2 elsewhere for the length of a test.
-struct Redirect {
-    int saved_out = dup(1), saved_err = dup(2);
-    Redirect(int out_fd, int err_fd) {
-        dup2(out_fd, 1);
-        dup2(err_fd, 2);
-        dual_output = -1;
-        std_init(1);
-    }
-    ~Redirect() {
-        dup2(saved_out, 1);
-        dup2(saved_err, 2);
-        close(saved_out);
-        close(saved_err);
-    }
-};
-
-TEST(StandardOutput, RedirectedOutputIsMirroredToATerminal) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    grantpt(master);
-    unlockpt(master);
-    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    std::string path = temp_path("out.txt");
-    int file = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    {
-        Redirect r(file, terminal);
-        EXPECT_EQ(con_print("to both\n"), 0);
-    }
-    EXPECT_EQ(read_file(path), "to both\r\n");
-    char echo[64] = {};
-    usleep(50000);
-    ssize_t n = read(master, echo, sizeof echo - 1);
-    EXPECT_GT(n, 0);
-    EXPECT_NE(strstr(echo, "to both"), nullptr);
-    close(file);
-    close(terminal);
-    close(master);
-    unlink(path.c_str());
-}
-
-TEST(StandardOutput, BothOnFilesWritesOnce) {
-    std::string out_path = temp_path("o.txt"), err_path = temp_path("e.txt");
-    int out = open(out_path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    int err = open(err_path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    {
-        Redirect r(out, err);
-        con_printf(T("%i%%\n"), 50);
-    }
-    EXPECT_EQ(read_file(out_path), "50%\r\n");
-    EXPECT_EQ(read_file(err_path), "");
-    close(out);
-    close(err);
-    unlink(out_path.c_str());
-    unlink(err_path.c_str());
-}
-
-TEST(FatalStop, FramedMessageOnErrorOutputAndExitCodeOne) {
-    EXPECT_EXIT(
-        {
-            std_init(1);
-            fatal(T("The scanner caught fire at %i MHz.\n"), 146);
-        },
-        ::testing::ExitedWithCode(1), "internal failure(.|\r|\n)*fire at 146 MHz(.|\r|\n)*report");
 }
 
 TEST(FatalStop, AWriteToAClosedPipeIsReportedNotSilentlyFatal) {
