@@ -26,7 +26,7 @@ void show_status(int32_t value) {
         set_title(T("no response"));
         scr_print(T("[no communication with scanner]"), 0xFF1C, 3, column);
     } else {
-        scr_printf(3, column, 0x1A, T("%6i baud, scanner answers  "), value);
+        scr_printf(3, column, 0x1A, T("%6i baud, scanner answers   "), value);
     }
 }
 

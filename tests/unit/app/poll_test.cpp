@@ -150,6 +150,15 @@ TEST_F(Polling, StatusTurnsToNoCommunicationFromTheSixthEntryBeforeAnyAnswer) {
     EXPECT_NE(fake::console.title.find("no response"), std::string::npos);
 }
 
+TEST_F(Polling, EveryStatusCoversTheWholeField) {
+    for (int32_t value : {-1, 0, 115200, 9600}) {
+        show_status(-1);  // the widest text first
+        show_status(value);
+        EXPECT_EQ(row(3).size(), 40u);
+        EXPECT_EQ(row(3).find(']', value > 0 ? 0 : 39), std::string::npos) << value << ": " << row(3);
+    }
+}
+
 TEST_F(Polling, TheTitleIsSetOnlyWhenItChanges) {
     set_title("146.2500");
     set_title("146.2500");
