@@ -97,7 +97,7 @@ void poll_cycle() {
             fmt_format(title, T("%.4i"), frequency);
             set_title(title);
             scr_print(T("Frequency: "), 0x1B, 9, 2);
-            scr_printf(9, 13, 0x1A, T("%.4i MHz "), frequency);
+            scr_printf(9, 13, 0x1A, T("%9.4i MHz"), frequency);
             draw_tuning_panel(reading, frequency);
 
             int32_t signal;
