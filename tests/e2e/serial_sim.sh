@@ -2,32 +2,27 @@
 # pseudo-terminal (answers only at its own rate, CR or CR LF line ends,
 # faults on request, bytes paced as on a wire), and a clean stop.
 set -u
-build=$1
-sim=$build/sim/rxmon-sim
+sim=$1/sim/rxmon-sim
 work=$(mktemp -d)
-sim_pid=
-failures=0
-passes=0
+sim_pid= reader_pid= failures=0 passes=0
 check() {  # check NAME CONDITION...
     local name=$1
     shift
     if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
 }
-reader_pid=
 stop_sim() {
     if [ -n "$reader_pid" ]; then kill "$reader_pid" 2>/dev/null; wait "$reader_pid" 2>/dev/null; reader_pid=; fi
     if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=; fi
     exec 3>&- 4<&- 2>/dev/null
 }
 trap 'stop_sim; rm -rf "$work"' EXIT
+[ -x "$sim" ] || { echo "rxmon-sim not built in $1"; exit 1; }
 
-[ -x "$sim" ] || { echo "rxmon-sim not built in $build"; exit 1; }
-
-# --- help and option errors -------------------------------------------------
 help=$("$sim" --help)
 check "help exits 0" [ $? -eq 0 ]
 for opt in --baud --device --path-file --link --crlf --delay --model --level --tuning --tuning-drift --freq \
-    --firmware --signal --drop --garble --overlong --info-differ --switch-model --silent --log --log-file; do
+    --firmware --signal --drop --garble --overlong --info-differ --switch-model --silent --random-faults --unplug \
+    --log --log-file; do
     check "help names $opt" grep -q -- "$opt" <<<"$help"
 done
 "$sim" --baud 12345 >/dev/null 2>"$work/err"
@@ -36,7 +31,6 @@ check "... saying why" grep -q 115200 "$work/err"
 "$sim" --signal wobble >/dev/null 2>&1
 check "an unknown signal course is refused" [ $? -eq 2 ]
 
-# --- a session by hand --------------------------------------------------------
 # The slave is written through fd 3 and read through a pipe (fd 4): bash's
 # read would change the terminal's own settings while it waits.
 start_sim() {  # start_sim OPTIONS...
@@ -62,12 +56,9 @@ start_sim --baud 38400 --model B --level 600 --tuning 90 --freq 1234567 --signal
 check "the slave path is printed on standard output" [ "$(head -1 "$work/out")" = "$slave" ]
 check "no answer at another rate" [ -z "$(ask IDN)" ]
 stty -F "$slave" 38400
-check "model B answers at its rate" [ "$(ask IDN)" = "IDN,SR-B20" ]
-check "level" [ "$(ask LVL)" = "LVL,600" ]
-check "tuning and frequency" [ "$(ask TUN)" = "TUN,90,1234567" ]
-check "fixed signal" [ "$(ask SIG)" = "SIG,300" ]
-check "info" [ "$(ask VER)" = "VER,Firmware 2.07" ]
-check "an unknown command gets ERR" [ "$(ask XYZ)" = "ERR" ]
+for pair in IDN=IDN,SR-B20 LVL=LVL,600 TUN=TUN,90,1234567 SIG=SIG,300 "VER=VER,Firmware 2.07" XYZ=ERR; do
+    check "$pair at the scanner's rate" [ "$(ask "${pair%%=*}")" = "${pair#*=}" ]
+done
 check "the log shows what came and went, with times" grep -Eq '^ *[0-9]+\.[0-9]{3} -> IDN,SR-B20\\r$' "$work/log"
 check "the log shows the ignored command" grep -q 'ignored: the line is at 9600 baud' "$work/log"
 kill -INT "$sim_pid"

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "audio/wav.h"
 #include "runtime/txt.h"
@@ -20,16 +19,6 @@ static_assert(offsetof(WAVEOUTCAPSA, dwFormats) == 40);
 static_assert(sizeof(WAVEHDR) == 4 * sizeof(void*) + 16);
 static_assert(offsetof(WAVEHDR, dwUser) == sizeof(void*) + 8);
 
-std::string write_wav(const char* path) {
-    static const unsigned char header[44] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                             16,  0,   0,   0,   1,  0, 1, 0, 0x80, 0xBB, 0, 0, 0, 0x77, 1, 0,
-                                             2,   0,   16,  0,   'd', 'a', 't', 'a', 0, 0, 0, 0};
-    FILE* f = fopen(path, "wb");
-    fwrite(header, 1, sizeof header, f);
-    fclose(f);
-    return path;
-}
-
 TEST(WindowsSound, DeviceQueriesAnswerForEveryDeviceAndRefuseTheRest) {
     int32_t n = wave_device_count();
     ASSERT_GE(n, 0);
@@ -37,7 +26,6 @@ TEST(WindowsSound, DeviceQueriesAnswerForEveryDeviceAndRefuseTheRest) {
     EXPECT_EQ(txt_len(wave_device_name(n)), 0);
     EXPECT_EQ(wave_device_formats(n), 0u);
     EXPECT_EQ(wave_format_query(n, 1, 48000, 16), MMRESULT(MMSYSERR_BADDEVICEID));
-
     WavePool pool{};
     EXPECT_EQ(wave_open(&pool, n, 1, 48000, 16, 2, 9600), MMRESULT(MMSYSERR_BADDEVICEID));
     EXPECT_EQ(wave_current.load(), nullptr);
@@ -45,21 +33,21 @@ TEST(WindowsSound, DeviceQueriesAnswerForEveryDeviceAndRefuseTheRest) {
 }
 
 TEST(WindowsSound, TheHeaderCheckOnRealFiles) {
-    char name[MAX_PATH];
-    strcpy(name, "no such file.wav");
+    char name[MAX_PATH] = "no such file.wav";
     EXPECT_EQ(wav_probe(0, name, nullptr), WAV_CANNOT_OPEN);
-
-    write_wav("rxmon-sound-test.wav");
+    // 48000 per second, mono, 16 bits, no samples.
+    static const char header[] = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\xBB\0\0\0\x77\x01\0\x02\0\x10\0data\0\0\0";
+    FILE* f = fopen("rxmon-sound-test.wav", "wb");
+    fwrite(header, 1, sizeof header, f);  // the terminator is the last byte of the data size
+    fclose(f);
     int32_t n = wave_device_count();
     strcpy(name, " \"rxmon-sound-test.wav\"");
     EXPECT_EQ(wav_probe(n, name, nullptr), WAV_NO_DEVICE);
     WavePool pool{};
     if (n == 0) {
-        strcpy(name, "rxmon-sound-test.wav");
         EXPECT_EQ(wav_probe(-1, name, nullptr), WAV_DEVICE_REFUSES);
         EXPECT_NE(tone_burst(&pool, 0, 440, 20, 50, TONE_SINE), 0);
     } else {
-        strcpy(name, "rxmon-sound-test.wav");
         EXPECT_EQ(wav_play(&pool, -1, name, 100, nullptr), 0);
         EXPECT_EQ(tone_burst(&pool, 0, 440, 20, 50, TONE_SINE), 0);
     }
