@@ -12,15 +12,18 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 trap '[ -n "$SOCKET" ] && t kill-server 2>/dev/null' EXIT
 
-# Runs the demo in a fresh pane; the shell around it reports the exit code
-# and whether the terminal's settings came back unchanged. Job control puts
-# the demo in a process group of its own, so that Ctrl+C reaches it alone.
-start() {
+# A command in the pane of a new tmux server: the last may still be ending.
+pane() {
     [ -n "$SOCKET" ] && t kill-server 2>/dev/null
     runs=$((runs + 1))
-    SOCKET=rxmon-console-$$-$runs  # a new server each time: the last may still be ending
-    t -f /dev/null new-session -d -x 80 -y 24 -e LANG=C.UTF-8 -e TERM=tmux-256color \
-        "bash -c 'set -m; printf \"before\\n\"; s1=\$(stty -g); $DEMO $1; echo EXIT=\$?; s2=\$(stty -g); [ \"\$s1\" = \"\$s2\" ] && echo STTY=same; sleep 60'"
+    SOCKET=rxmon-console-$$-$runs
+    t -f /dev/null new-session -d -x 80 -y 24 -e LANG=C.UTF-8 -e TERM=tmux-256color "$1"
+}
+# The demo in a fresh pane; the shell around it reports the exit code and
+# whether the terminal's settings came back unchanged. Job control puts the
+# demo in a process group of its own, so that Ctrl+C reaches it alone.
+start() {
+    pane "bash -c 'set -m; printf \"before\\n\"; s1=\$(stty -g); $DEMO $1; echo EXIT=\$?; s2=\$(stty -g); [ \"\$s1\" = \"\$s2\" ] && echo STTY=same; sleep 60'"
     t set -g window-size manual
     [ "$1" = fail ] || wait_for 'rxmon console demo' || fail "$1: the demo did not start"
 }
@@ -33,10 +36,12 @@ wait_for() {
     done
     return 1
 }
+# The demo's end with that exit code (any when empty) and, if given, a text.
 given_back() {
     local before=$failures
-    wait_for "$2" || fail "$1: no '$2' after the end"
+    [ -z "${3-}" ] || wait_for "$3" || fail "$1: no '$3' after the end"
     wait_for 'EXIT=' || fail "$1: the demo did not end"
+    [ -z "$2" ] || screen | grep -qx "EXIT=$2" || fail "$1: $(screen | grep -o 'EXIT=.*'), not exit code $2"
     [ "$(t display -p '#{alternate_on} #{cursor_flag}')" = "0 1" ] || fail "$1: alternate screen or hidden cursor left"
     screen | grep -q '^before' || fail "$1: the user's screen was not given back"
     screen | grep -q 'STTY=same' || fail "$1: terminal settings not restored"
@@ -55,24 +60,22 @@ row 11 | grep -q '▐█████|' || fail "tuning bar glyphs: $(row 11)"
 [ "$(t display -p '#{pane_title}')" = "rxmon demo 145.500 MHz" ] || fail "title: $(t display -p '#{pane_title}')"
 pass "colours, glyphs and title"
 
-# --- blinking: sample 2.5 s; BLINK vanishes (blue on blue) about 30 % of the time
-vanished=0 shown=0 inverse=0
+# --- blinking: sampled for 2.5 s, BLINK vanishes (blue on blue) about 30 % of the time
+vanished=0 total=0 inverse=0
 for _ in $(seq 50); do
-    line=$(row 3)
-    case "$line" in
-        *$'\e[34m'BLINK* | *$'\e[34m\e[44m'BLINK*) vanished=$((vanished + 1)) ;;
-        *$'\e[91m'BLINK*) shown=$((shown + 1)) ;;
+    case "$(row 3)" in
+        *$'\e[34m'BLINK* | *$'\e[34m\e[44m'BLINK*) vanished=$((vanished + 1)) total=$((total + 1)) ;;
+        *$'\e[91m'BLINK*) total=$((total + 1)) ;;
     esac
-    row 4 | grep -q $'\e\[34m.*INVERSE' && inverse=$((inverse + 1))
+    row 4 | grep -q $'\e\[34m.*INVERSE' && inverse=1
     sleep 0.05
 done
-total=$((vanished + shown))
-if [ "$total" -lt 40 ] || [ "$vanished" -lt $((total * 15 / 100)) ] || [ "$vanished" -gt $((total * 45 / 100)) ]; then
-    fail "blink: vanished $vanished of $total samples"
-else
+if [ "$total" -ge 40 ] && [ $((vanished * 100 / total)) -ge 15 ] && [ $((vanished * 100 / total)) -le 45 ]; then
     pass "blink: vanished in $vanished of $total samples"
+else
+    fail "blink: vanished in $vanished of $total samples"
 fi
-[ "$inverse" -gt 0 ] || fail "inverse text never inverted"
+[ "$inverse" = 1 ] || fail "inverse text never inverted"
 
 # --- keys: each one must show its KeyCode and scan code
 n=0
@@ -100,23 +103,20 @@ if wait_for 'Keys show below; ESC ends.' && screen | grep -q 'inverse: *INVERSE'
 fi
 
 t send-keys Escape
-given_back ESC 'EXIT=0'
+given_back ESC 0
 
 # --- the other ways out
 start fail
-given_back "restore then message" 'ends with exit code 1.'
-screen | grep -q 'EXIT=1' || fail "fail: exit code"
-
+given_back "restore then message" 1 'ends with exit code 1.'
 start fatal
-given_back fatal 'stops on purpose (fatal)'
-screen | grep -q 'EXIT=1' || fail "fatal: exit code"
+given_back fatal 1 'stops on purpose (fatal)'
 
 for sig in TERM HUP; do
     start ""
     # The demo is the one child of the pane's shell.
     demo_pid=$(pgrep -P "$(t display -p '#{pane_pid}')" -f screen_demo)
     if [ -n "$demo_pid" ]; then kill -"$sig" "$demo_pid"; else fail "SIG$sig: no demo to signal"; fi
-    given_back "SIG$sig" 'EXIT='
+    given_back "SIG$sig" ""
 done
 
 # Ctrl+C ends the demo by its signal; a shell around it would end with it,
@@ -124,18 +124,18 @@ done
 # dies. A dead pane shows no cursor and has no terminal left to ask for its
 # settings, so the bytes the demo wrote last tell whether it showed the
 # cursor again after leaving the alternate screen.
-runs=$((runs + 1))
-t kill-server 2>/dev/null
-SOCKET=rxmon-console-$$-$runs
 log=$(mktemp)
-t -f /dev/null new-session -d -x 80 -y 24 -e LANG=C.UTF-8 -e TERM=tmux-256color "sleep 0.3; exec $DEMO"
+pane "sleep 0.3; exec $DEMO"
 t set -g remain-on-exit on
 t pipe-pane -o "cat > $log"
 wait_for 'rxmon console demo' || fail "Ctrl+C: the demo did not start"
 t send-keys C-c
 for _ in $(seq 60); do [ "$(t display -p '#{pane_dead}')" = 1 ] && break; sleep 0.05; done
 tail=$(tr -d '\n' < "$log" | sed 's/.*\x1b\[?1049l//')
-if [ "$(t display -p '#{pane_dead} #{pane_dead_signal} #{alternate_on}')" = "1 2 0" ] &&
+# tmux 3.3 now and then records no signal for a dead pane, so an empty one
+# is taken too; the demo must not have ended any other way.
+read -r dead signal alternate < <(t display -p '#{pane_dead} #{pane_dead_signal}x #{alternate_on}')
+if [ "$dead" = 1 ] && [ "$alternate" = 0 ] && { [ "$signal" = 2x ] || [ "$signal" = x ]; } &&
     grep -q $'\e\\[?1049l' "$log" && [[ "$tail" == *$'\e[?25h'* ]]; then
     pass "Ctrl+C gives the terminal back"
 else

@@ -3,8 +3,8 @@
 // the keys that the last test waits for.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "console/keys.h"
 #include "console/screen.h"
@@ -13,11 +13,12 @@
 
 namespace {
 
-std::string console_text(int row, int column, int n) {
+COORD at(int row, int column) { return COORD{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)}; }
+
+std::string console_text(HANDLE out, int row, int column, int n) {
     std::string s(static_cast<size_t>(n), '\0');
     DWORD got = 0;
-    ReadConsoleOutputCharacterA(scr_out, s.data(), static_cast<DWORD>(n),
-                                COORD{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)}, &got);
+    ReadConsoleOutputCharacterA(out, s.data(), static_cast<DWORD>(n), at(row, column), &got);
     s.resize(got);
     return s;
 }
@@ -25,8 +26,7 @@ std::string console_text(int row, int column, int n) {
 WORD console_attr(int row, int column) {
     WORD a = 0;
     DWORD got = 0;
-    ReadConsoleOutputAttribute(scr_out, &a, 1, COORD{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)},
-                               &got);
+    ReadConsoleOutputAttribute(scr_out, &a, 1, at(row, column), &got);
     return a;
 }
 
@@ -39,7 +39,7 @@ protected:
     static void TearDownTestSuite() { scr_restore(); }
 };
 
-TEST_F(Console, TheScreenIsSizedWithinTheLimits) {
+TEST_F(Console, TheSizedScreenHidesTheCursorAndShowsTextAndColoursAsDrawn) {
     EXPECT_GE(scr_rows, 2);
     EXPECT_LE(scr_rows, 20);
     EXPECT_GE(scr_cols, 16);
@@ -47,17 +47,15 @@ TEST_F(Console, TheScreenIsSizedWithinTheLimits) {
     CONSOLE_CURSOR_INFO cursor{};
     ASSERT_TRUE(GetConsoleCursorInfo(scr_out, &cursor));
     EXPECT_FALSE(cursor.bVisible);
-}
 
-TEST_F(Console, DrawnTextAndColoursReachTheConsole) {
+    const std::string long_text = "cut at the edge of the screen, forty columns";
     scr_print("Signal", 0x1E, 2, 3);
     scr_print(T("cut at the edge of the screen, forty columns"), 0x1A, 3, 1);
-    EXPECT_EQ(console_text(2, 3, 6), "Signal");
+    scr_print(txt_char(219), 0x1E, 4, 1);
+    EXPECT_EQ(console_text(scr_out, 2, 3, 6), "Signal");
     EXPECT_EQ(console_attr(2, 3), 0x1E);
-    EXPECT_EQ(console_text(3, 1, scr_cols), std::string("cut at the edge of the screen, forty columns").substr(0, scr_cols));
-    std::string block(1, static_cast<char>(219));
-    scr_print(block.c_str(), 0x1E, 4, 1);
-    EXPECT_EQ(console_text(4, 1, 1), block);
+    EXPECT_EQ(console_text(scr_out, 3, 1, scr_cols), long_text.substr(0, scr_cols));
+    EXPECT_EQ(console_text(scr_out, 4, 1, 1), std::string(1, static_cast<char>(219)));
 }
 
 TEST_F(Console, BlinkingTextVanishesForAboutAThirdOfEachSecond) {
@@ -65,8 +63,8 @@ TEST_F(Console, BlinkingTextVanishesForAboutAThirdOfEachSecond) {
     int vanished = 0, shown = 0;
     for (int i = 0; i < 150; ++i) {
         WORD a = console_attr(5, 1);
-        if (a == 0x11) ++vanished;
-        else if (a == 0x1C) ++shown;
+        vanished += a == 0x11;
+        shown += a == 0x1C;
         Sleep(20);
     }
     int total = vanished + shown;
@@ -78,40 +76,33 @@ TEST_F(Console, BlinkingTextVanishesForAboutAThirdOfEachSecond) {
 
 TEST_F(Console, KeysArriveAsKeyCodes) {
     scr_print("READY FOR KEYS", 0x1F, 10, 1);
-    const int expected[] = {97, 65, 328, 336, 315, 13, 27};
-    for (int want : expected) EXPECT_EQ(key_wait(), want);
+    for (int want : {97, 65, 328, 336, 315, 13, 27}) EXPECT_EQ(key_wait(), want);
     scr_print("KEYS DONE     ", 0x1F, 10, 1);
+}
+
+// The console's size, cursor, text colour and every character, in one line.
+std::string console_state(HANDLE out) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    CONSOLE_CURSOR_INFO cursor{};
+    EXPECT_TRUE(GetConsoleScreenBufferInfo(out, &info));
+    EXPECT_TRUE(GetConsoleCursorInfo(out, &cursor));
+    std::ostringstream s;
+    s << "buffer " << info.dwSize.X << "x" << info.dwSize.Y << ", cursor at " << info.dwCursorPosition.X << ","
+      << info.dwCursorPosition.Y << " size " << cursor.dwSize << (cursor.bVisible ? " shown" : " hidden")
+      << ", text in " << info.wAttributes << ": " << console_text(out, 1, 1, info.dwSize.X * info.dwSize.Y);
+    return s.str();
 }
 
 TEST(Restore, GivesBackSizeContentsAndCursor) {
     HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                              nullptr);
     ASSERT_NE(out, INVALID_HANDLE_VALUE);
-    CONSOLE_SCREEN_BUFFER_INFO before{}, after{};
-    ASSERT_TRUE(GetConsoleScreenBufferInfo(out, &before));
-    int n = before.dwSize.X * before.dwSize.Y;
-    std::vector<char> chars_before(static_cast<size_t>(n)), chars_after(static_cast<size_t>(n));
-    DWORD got = 0;
-    ReadConsoleOutputCharacterA(out, chars_before.data(), static_cast<DWORD>(n), COORD{0, 0}, &got);
-    CONSOLE_CURSOR_INFO cursor_before{}, cursor_after{};
-    GetConsoleCursorInfo(out, &cursor_before);
-
+    const std::string before = console_state(out);
     scr_open(1, 20, 40);
     scr_clear(0x10);
     scr_print("taken over", 0x1E, 1, 1);
     scr_restore();
-
-    ASSERT_TRUE(GetConsoleScreenBufferInfo(out, &after));
-    EXPECT_EQ(after.dwSize.X, before.dwSize.X);
-    EXPECT_EQ(after.dwSize.Y, before.dwSize.Y);
-    EXPECT_EQ(after.dwCursorPosition.X, before.dwCursorPosition.X);
-    EXPECT_EQ(after.dwCursorPosition.Y, before.dwCursorPosition.Y);
-    EXPECT_EQ(after.wAttributes, before.wAttributes);
-    ReadConsoleOutputCharacterA(out, chars_after.data(), static_cast<DWORD>(n), COORD{0, 0}, &got);
-    EXPECT_TRUE(chars_after == chars_before);
-    GetConsoleCursorInfo(out, &cursor_after);
-    EXPECT_EQ(cursor_after.bVisible, cursor_before.bVisible);
-    EXPECT_EQ(cursor_after.dwSize, cursor_before.dwSize);
+    EXPECT_EQ(console_state(out), before);
 }
 
 }  // namespace

@@ -20,101 +20,47 @@ protected:
         }
         fake::calls.clear();
     }
-    // The KeyCode and scan code of one key typed with these modifiers.
-    static std::pair<int, int> typed(WORD scan, char ch, DWORD state = 0) {
-        fake::type_key(scan, ch, state);
-        int32_t code = 0;
-        int32_t key = key_read(&code);
-        EXPECT_EQ(key_read(nullptr), -1) << "the key-up event gave a key";
-        return {key, code};
-    }
-    static int key(WORD scan, char ch, DWORD state = 0) { return typed(scan, ch, state).first; }
 };
 
 constexpr DWORD kShift = SHIFT_PRESSED, kCtrl = LEFT_CTRL_PRESSED, kAlt = LEFT_ALT_PRESSED;
 
-TEST_F(Keys, NoEventGivesNoKeyAtOnceAndPollSleeps1Ms) {
-    int32_t scan = 99;
-    EXPECT_EQ(key_read(&scan), -1);
-    EXPECT_EQ(scan, 0);
-    EXPECT_TRUE(fake::sleeps.empty());
-    EXPECT_EQ(key_poll(), -1);
-    EXPECT_EQ(fake::sleeps, std::vector<DWORD>{1});
-}
-
-TEST_F(Keys, TypedCharactersGiveTheirOwnCodes) {
-    EXPECT_EQ(typed(30, 'a'), std::make_pair(97, 30));
-    EXPECT_EQ(key(30, 'A', kShift), 65);
-    EXPECT_EQ(key(72, '8', NUMLOCK_ON), 56);  // number pad 8 with Num Lock on
-    EXPECT_EQ(key(28, '\r'), 13);
-    EXPECT_EQ(key(1, 27), 27);
-    EXPECT_EQ(key(57, ' '), 32);
-    EXPECT_EQ(static_cast<uint8_t>(key(0, static_cast<char>(0x81))), 0x81);  // beyond ASCII, no scan code
-}
-
-TEST_F(Keys, LetterRowsByModifier) {
-    EXPECT_EQ(key(16, 0), 113);
-    EXPECT_EQ(key(16, 0, kShift), 81);
-    EXPECT_EQ(key(30, 1, kCtrl), 1);
-    EXPECT_EQ(key(30, 'a', kAlt), 286);
-    EXPECT_EQ(key(50, 'm', RIGHT_ALT_PRESSED), 306);
-    EXPECT_EQ(key(44, 26, RIGHT_CTRL_PRESSED), 26);
-}
-
-TEST_F(Keys, FunctionKeys) {
-    EXPECT_EQ(typed(59, 0), std::make_pair(315, 59));
-    EXPECT_EQ(key(59, 0, kShift), 340);
-    EXPECT_EQ(key(59, 0, kCtrl), 350);
-    EXPECT_EQ(key(59, 0, kAlt), 360);
-    EXPECT_EQ(key(68, 0, kAlt), 369);
-    EXPECT_EQ(key(87, 0), 389);
-    EXPECT_EQ(key(88, 0), 390);
-    EXPECT_EQ(key(88, 0, kShift | kCtrl), 394);  // Ctrl counts before Shift
-    EXPECT_EQ(key(88, 0, kShift | kCtrl | kAlt), 396);
-}
-
-TEST_F(Keys, CursorBlockAndNumberPadGiveTheSameCodes) {
-    EXPECT_EQ(key(72, 0), 328);
-    EXPECT_EQ(key(72, 0, ENHANCED_KEY), 328);
-    EXPECT_EQ(key(80, 0), 336);
-    EXPECT_EQ(key(80, 0, ENHANCED_KEY | kShift), 336);
-    EXPECT_EQ(key(72, 0, kCtrl), 397);
-    EXPECT_EQ(key(71, 0, kCtrl), 375);
-    EXPECT_EQ(key(83, 0), 339);
-    EXPECT_EQ(key(74, '-'), 45);
-}
-
-TEST_F(Keys, TabEscAndCtrlTwo) {
-    EXPECT_EQ(key(15, 9), 9);
-    EXPECT_EQ(key(15, 9, kShift), 271);
-    EXPECT_EQ(key(15, 0, kCtrl), 404);
-    EXPECT_EQ(key(1, 27, kAlt), 283);
-    EXPECT_EQ(key(27, ']', kAlt), 283);
-    EXPECT_EQ(key(14, 8, kAlt), 270);
-    EXPECT_EQ(typed(3, 0, kCtrl), std::make_pair(0, 3));
-    EXPECT_EQ(key(53, '/', kCtrl), 405);
-}
-
-TEST_F(Keys, AltGrCharactersGiveTheAltColumn) {
-    EXPECT_EQ(key(16, '@', RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED), 272);
-}
-
-TEST_F(Keys, ModifiersAloneAndUnknownScanCodesAreUsedUp) {
-    for (WORD scan : {29, 42, 54, 56, 58, 69, 70, 91, 92, 200}) fake::type_key(scan, 0, 0);
-    fake::type_key(30, 'a');
-    EXPECT_EQ(key_read(nullptr), 97);
-    EXPECT_TRUE(fake::console.input.size() == 1);  // only the last key-up is left
-    EXPECT_EQ(key_read(nullptr), -1);
-}
-
-TEST_F(Keys, OtherEventsBeforeAKeyAreUsedUpByTheSameCall) {
-    INPUT_RECORD size{};
-    size.EventType = WINDOW_BUFFER_SIZE_EVENT;
-    INPUT_RECORD focus{};
-    focus.EventType = FOCUS_EVENT;
-    fake::console.input = {size, focus, fake::key_event(30, 'a', 0, FALSE), fake::key_event(48, 'b', 0)};
-    EXPECT_EQ(key_read(nullptr), 98);
-    EXPECT_TRUE(fake::console.input.empty());
+// Typed characters, which bypass the key table, and each kind of its rows.
+TEST_F(Keys, EachKeyDownGivesItsKeyCodeAndScanCodeInOneCallAndItsKeyUpNothing) {
+    // want -1: the key gives nothing.
+    const struct { const char* key; WORD scan; char ch; DWORD state; int want; } cases[] = {
+        {"a", 30, 'a', 0, 97}, {"Shift+A", 30, 'A', kShift, 65}, {"pad 8, Num Lock on", 72, '8', NUMLOCK_ON, 56},
+        {"beyond ASCII", 0, static_cast<char>(0x81), 0, 0x81}, {"Shift+Tab", 15, 9, kShift, 271},
+        // Letter rows, by modifier; AltGr is Alt and Ctrl.
+        {"Q", 16, 0, 0, 113}, {"Shift+Q", 16, 0, kShift, 81}, {"Ctrl+A", 30, 1, kCtrl, 1},
+        {"Alt+A", 30, 'a', kAlt, 286}, {"right Alt+M", 50, 'm', RIGHT_ALT_PRESSED, 306},
+        {"right Ctrl+Z", 44, 26, RIGHT_CTRL_PRESSED, 26},
+        {"AltGr+Q", 16, '@', RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED, 272},
+        // F1 to F10.
+        {"F1", 59, 0, 0, 315}, {"Shift+F1", 59, 0, kShift, 340}, {"Ctrl+F1", 59, 0, kCtrl, 350},
+        {"Alt+F1", 59, 0, kAlt, 360}, {"Alt+F10", 68, 0, kAlt, 369},
+        // The rows listed one by one; Ctrl counts before Shift, Alt before both.
+        {"F12", 88, 0, 0, 390}, {"Ctrl+Shift+F12", 88, 0, kShift | kCtrl, 394},
+        {"Ctrl+Shift+Alt+F12", 88, 0, kShift | kCtrl | kAlt, 396}, {"Up", 72, 0, 0, 328},
+        {"Up, cursor block", 72, 0, ENHANCED_KEY, 328}, {"Shift+Down", 80, 0, ENHANCED_KEY | kShift, 336},
+        {"Ctrl+Up", 72, 0, kCtrl, 397}, {"Ctrl+Tab", 15, 0, kCtrl, 404}, {"Alt+Esc", 1, 27, kAlt, 283},
+        {"Ctrl+2", 3, 0, kCtrl, 0}, {"F11", 87, 0, 0, 389}, {"Ctrl+Home", 71, 0, kCtrl, 375}, {"Delete", 83, 0, 0, 339},
+        {"pad -", 74, '-', 0, 45}, {"Ctrl+pad *", 55, '*', kCtrl, 406}, {"Alt+]", 27, ']', kAlt, 283},
+        {"Alt+Backspace", 14, 8, kAlt, 270}, {"Shift+2", 3, 0, kShift, 64}, {"Alt+1", 2, '1', kAlt, 376},
+        {"Ctrl+/", 53, '/', kCtrl, 405}, {"Alt+Space", 57, ' ', kAlt, 32},
+        // Rows of zeros (modifiers and locks alone) and scan codes beyond the table.
+        {"Ctrl", 29, 0, 0, -1}, {"left Shift", 42, 0, 0, -1}, {"right Shift", 54, 0, 0, -1}, {"Alt", 56, 0, 0, -1},
+        {"Caps Lock", 58, 0, 0, -1}, {"Num Lock", 69, 0, 0, -1}, {"Scroll Lock", 70, 0, 0, -1},
+        {"scan 92", 92, 0, kAlt, -1}, {"scan 200", 200, 0, 0, -1}};
+    INPUT_RECORD resize{};
+    resize.EventType = WINDOW_BUFFER_SIZE_EVENT;
+    for (const auto& c : cases) {
+        fake::console.input.push_back(resize);  // used up by the same call as the key behind it
+        fake::type_key(c.scan, c.ch, c.state);
+        int32_t scan = -5;
+        EXPECT_EQ(key_read(&scan), c.want) << c.key;
+        EXPECT_EQ(scan, c.want == -1 ? 0 : c.scan) << c.key;
+        EXPECT_EQ(key_read(nullptr), -1) << c.key << ": the key-up gave a key";
+    }
 }
 
 TEST_F(Keys, QueuedKeysComeFirstAndTheQueueHolds256) {
@@ -135,16 +81,23 @@ TEST_F(Keys, QueuedKeysComeFirstAndTheQueueHolds256) {
     EXPECT_EQ(key_read(nullptr), -1);
 }
 
-TEST_F(Keys, WaitTriesEvery2MsUntilAKeyComes) {
+TEST_F(Keys, ReadNeverWaitsPollWaits1MsAndWaitTriesEvery2MsUntilAKeyComes) {
+    int32_t scan = 99;
+    EXPECT_EQ(key_read(&scan), -1);
+    EXPECT_EQ(scan, 0);
+    EXPECT_TRUE(fake::sleeps.empty());
+    EXPECT_EQ(key_poll(), -1);
+    EXPECT_EQ(fake::sleeps, std::vector<DWORD>{1});
+
     std::thread typist([] {
-        while (fake::count("Sleep") < 6) std::this_thread::yield();
+        while (fake::count("Sleep") < 7) std::this_thread::yield();
         fake::type_key(1, 27);
     });
     EXPECT_EQ(key_wait(), 27);
     typist.join();
     std::vector<DWORD> sleeps = fake::sleeps;
-    EXPECT_GE(sleeps.size(), 6u);
-    EXPECT_EQ(sleeps.size() % 2, 0u);
+    EXPECT_GE(sleeps.size(), 7u);
+    EXPECT_EQ(sleeps.size() % 2, 1u) << "not 2 ms for every try";
     for (DWORD ms : sleeps) EXPECT_EQ(ms, 1u);
 }
 

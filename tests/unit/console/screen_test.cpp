@@ -1,7 +1,8 @@
-// The shadow screen over the fake console: what reaches the console, when
-// nothing does, colours and blinking cells, sizing, and the ticket lock.
+// The shadow screen over the fake console: which runs reach the console and
+// which cost nothing, colours and blinking cells, sizing, and the ticket lock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -25,10 +26,13 @@ protected:
         scr_size(20, 40);
         fake::calls.clear();
     }
-    int console_calls() {
-        return fake::count("WriteConsoleOutputAttribute") + fake::count("WriteConsoleOutputCharacterA");
+    int writes() { return fake::count("WriteConsoleOutputAttribute") + fake::count("WriteConsoleOutputCharacterA"); }
+    std::string text(int row, int from, int n) { return fake::console_line(row - 1).substr(from - 1, n); }
+    void damage_console() { fake::console.chars.assign(fake::console.chars.size(), '?'); }
+    template <typename T>
+    static long cells_unlike(const std::vector<T>& cells, T value) {
+        return std::count_if(cells.begin(), cells.end(), [&](T cell) { return cell != value; });
     }
-    std::string row_text(int row, int from, int n) { return fake::console_line(row - 1).substr(from - 1, n); }
 };
 
 TEST(ColourCode, ExpandsIntoNormalAndAlternateAttributes) {
@@ -40,72 +44,48 @@ TEST(ColourCode, ExpandsIntoNormalAndAlternateAttributes) {
     EXPECT_EQ(scr_colour_pair(0x10017), 0x1717);  // only the low 16 bits count
 }
 
-TEST_F(Screen, BeforeSizingEveryPositionIsRefused) {
+TEST_F(Screen, OnlyARunWithAChangedCellReachesTheConsoleAndThenWholeInTwoCalls) {
     scr_print(T("x"), 7, 1, 1);
     scr_clear(7);
-    EXPECT_TRUE(fake::calls.empty());
-}
-
-TEST_F(Screen, PositionsOffTheScreenChangeNothing) {
+    EXPECT_TRUE(fake::calls.empty()) << "drawn before sizing";
     sized();
-    scr_print(T("x"), 7, 0, 5);
-    scr_print(T("x"), 7, 5, 0);
-    scr_print(T("x"), 7, 21, 5);
-    scr_print(T("x"), 7, 5, 41);
-    scr_print(T("x"), 7, -1, -1);
-    EXPECT_TRUE(fake::calls.empty());
-}
+    for (auto [row, column] : {std::pair{0, 5}, {5, 0}, {21, 5}, {5, 41}, {-1, -1}}) scr_print(T("x"), 7, row, column);
+    EXPECT_TRUE(fake::calls.empty()) << "drawn off the screen";
 
-TEST_F(Screen, AChangedRunCostsTwoCallsAndAnUnchangedOneNone) {
-    sized();
     scr_print(T("Signal"), 0x1E, 3, 5);
     EXPECT_EQ(fake::calls, (std::vector<std::string>{"WriteConsoleOutputAttribute", "WriteConsoleOutputCharacterA"}));
-    EXPECT_EQ(row_text(3, 5, 6), "Signal");
+    EXPECT_EQ(text(3, 5, 6), "Signal");
     EXPECT_EQ(fake::console_attr(2, 4), 0x1E);
-
     fake::calls.clear();
     scr_print(T("Signal"), 0x1E, 3, 5);
     scr_print("", 0x1E, 3, 5);
-    EXPECT_EQ(console_calls(), 0);
+    EXPECT_EQ(writes(), 0) << "nothing changed";
+
+    // Damage behind the shadow's back shows which cells each call rewrote.
+    damage_console();
+    scr_print("SignaL", 0x1E, 3, 5);
+    EXPECT_EQ(writes(), 2);
+    EXPECT_EQ(text(3, 4, 8), "?SignaL?") << "one changed cell rewrites its whole run";
+    damage_console();
+    scr_print("SignaL", 0x1A, 3, 5);
+    EXPECT_EQ(text(3, 5, 6), "SignaL") << "another colour rewrites the characters too";
+    EXPECT_EQ(fake::console_attr(2, 9), 0x1A);
 }
 
-TEST_F(Screen, OneChangedCellRewritesTheWholeRun) {
-    sized();
-    scr_print("abcdef", 0x1E, 2, 1);
-    fake::console.chars[40] = '?';  // damage the console behind the shadow's back
-    fake::calls.clear();
-    scr_print("abcdeX", 0x1E, 2, 1);
-    EXPECT_EQ(console_calls(), 2);
-    EXPECT_EQ(row_text(2, 1, 6), "abcdeX");
-}
-
-TEST_F(Screen, AnotherColourRewritesCharactersToo) {
-    sized();
-    scr_print("abc", 0x1E, 2, 1);
-    fake::console.chars[40] = '?';
-    scr_print("abc", 0x1A, 2, 1);
-    EXPECT_EQ(row_text(2, 1, 3), "abc");
-    EXPECT_EQ(fake::console_attr(1, 2), 0x1A);
-}
-
-TEST_F(Screen, TextIsCutAtTheRowsEndAndNeverWraps) {
+TEST_F(Screen, TextsFillsAndFormatsStartAtTheirCellAndAreCutAtTheRowsEnd) {
     sized();
     scr_print("XYZ", 0x17, 4, 40);
-    EXPECT_EQ(row_text(4, 40, 1), "X");
-    EXPECT_EQ(row_text(5, 1, 2), "  ");
+    EXPECT_EQ(text(4, 40, 1), "X");
+    EXPECT_EQ(text(5, 1, 2), "  ") << "wrapped";
     scr_print(T("a text of more than forty characters, cut at the edge"), 0x17, 6, 1);
     EXPECT_EQ(fake::console_line(5), "a text of more than forty characters, cu");
-    EXPECT_EQ(row_text(7, 1, 3), "   ");
-}
+    EXPECT_EQ(text(7, 1, 3), "   ") << "wrapped";
 
-TEST_F(Screen, AOneCharacterValueDrawsThatCharacter) {
-    sized();
-    scr_print(txt_char(219), 0x1E, 1, 1);
-    EXPECT_EQ(static_cast<uint8_t>(fake::console_char(0, 0)), 219);
-}
+    scr_print(txt_char(219), 0x1E, 2, 1);
+    EXPECT_EQ(static_cast<uint8_t>(fake::console_char(1, 0)), 219);
+    scr_printf(9, 13, 0x1A, T("%i kHz"), 145);
+    EXPECT_EQ(text(9, 13, 7), "145 kHz");
 
-TEST_F(Screen, FillIsCappedAt1024AndThenAtTheRow) {
-    sized();
     scr_print("0123456789", 0x17, 1, 1);
     scr_fill(5000, 0x20, 1, 3);
     EXPECT_EQ(fake::console_line(0), "01" + std::string(38, ' '));
@@ -114,124 +94,75 @@ TEST_F(Screen, FillIsCappedAt1024AndThenAtTheRow) {
     fake::calls.clear();
     scr_fill(0, 0x20, 1, 1);
     scr_fill(-3, 0x20, 1, 1);
-    EXPECT_EQ(console_calls(), 0);
+    EXPECT_EQ(writes(), 0);
 }
 
 TEST_F(Screen, BlinkingCellsAreCountedAsTheyComeAndGo) {
     sized();
-    scr_print("steady", 30, 7, 17);
-    EXPECT_EQ(blink_cells.load(), 0);
-    scr_print("alarm!", 0xFF1C, 7, 17);
-    EXPECT_EQ(blink_cells.load(), 6);
-    scr_print("alarm!", -228, 7, 17);  // the same ColourCode written negatively
-    EXPECT_EQ(blink_cells.load(), 6);
-    scr_print("al", 0xBB1E, 7, 17);    // blinking to blinking: no change in count
-    EXPECT_EQ(blink_cells.load(), 6);
-    scr_print("alarm!", 30, 7, 17);
-    EXPECT_EQ(blink_cells.load(), 0);
+    const struct { const char* text; int colour, count; } steps[] = {
+        {"steady", 30, 0}, {"alarm!", 0xFF1C, 6}, {"alarm!", -228, 6}, {"al", 0xBB1E, 6}, {"alarm!", 30, 0}};
+    for (const auto& s : steps) {
+        scr_print(s.text, s.colour, 7, 17);
+        EXPECT_EQ(blink_cells.load(), s.count) << s.text << " in " << std::hex << s.colour;
+    }
 }
 
-TEST_F(Screen, MinusAndPlainColourCodesDrawIdentically) {
-    sized();
-    scr_print("x", -228, 1, 1);
-    fake::calls.clear();
-    scr_print("x", 0xFF1C, 1, 1);
-    EXPECT_EQ(console_calls(), 0);
-}
-
-TEST_F(Screen, TextDrawnInTheAlternatePhaseGoesOutInIt) {
-    sized();
-    blink_phase = 1;
-    scr_print("inv", 0xBB1E, 1, 1);
-    scr_print("plain", 0x1A, 2, 1);
-    EXPECT_EQ(fake::console_attr(0, 0), 0xE1);
-    EXPECT_EQ(fake::console_attr(1, 0), 0x1A);
-}
-
-TEST_F(Screen, PrintfTakesThePositionFirst) {
-    sized();
-    scr_printf(9, 13, 0x1A, T("%i kHz"), 145);
-    EXPECT_EQ(row_text(9, 13, 7), "145 kHz");
-}
-
-TEST_F(Screen, SizingWithinTheLargestWindow) {
-    struct Case {
-        int rows, cols, want_rows, want_cols;
-    } cases[] = {{20, 40, 20, 40}, {1, 5, 2, 16}, {1000, 2000, 50, 150}, {50, 150, 50, 150}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.rows << " x " << c.cols);
+TEST_F(Screen, SizingStaysWithinTheLargestWindowAndTheLimitsAndLeavesOnlyBlanksInColour7) {
+    // In this order the console shrinks, then grows past its buffer.
+    const struct { SHORT largest_cols, largest_rows; int rows, cols, want_rows, want_cols; } cases[] = {
+        {150, 50, 20, 40, 20, 40}, {150, 50, 1, 5, 2, 16}, {150, 50, 1000, 2000, 50, 150},
+        {150, 50, 50, 150, 50, 150}, {3000, 2000, 1000, 2000, 768, 1024}};
+    scr_size(20, 40);
+    const int blocks = fake::live_blocks();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rows << " x " << c.cols << " in " << c.largest_rows << " x "
+                                        << c.largest_cols);
+        scr_print("blink", 0xFF1C, 1, 1);
+        damage_console();
+        fake::console.largest = {c.largest_cols, c.largest_rows};
         scr_size(c.rows, c.cols);
         EXPECT_EQ(scr_rows, c.want_rows);
         EXPECT_EQ(scr_cols, c.want_cols);
-        // The console followed, shrinking and growing alike.
         EXPECT_EQ(fake::console.size.X, c.want_cols);
         EXPECT_EQ(fake::console.size.Y, c.want_rows);
         EXPECT_EQ(fake::console.window.Right, c.want_cols - 1);
         EXPECT_EQ(fake::console.window.Bottom, c.want_rows - 1);
+        EXPECT_EQ(cells_unlike(fake::console.chars, ' '), 0) << "cells not blank";
+        EXPECT_EQ(cells_unlike(fake::console.attrs, WORD(7)), 0) << "cells not in colour 7";
+        EXPECT_EQ(blink_cells.load(), 0);
+        EXPECT_EQ(fake::live_blocks(), blocks) << "the earlier shadow was not given back";
     }
-}
-
-TEST_F(Screen, SizingNeverExceeds768RowsOr1024Columns) {
-    fake::console.largest = {3000, 2000};
-    scr_size(1000, 2000);
-    EXPECT_EQ(scr_rows, 768);
-    EXPECT_EQ(scr_cols, 1024);
-}
-
-TEST_F(Screen, SizingLeavesEveryCellBlankInColour7AndNothingBlinking) {
-    scr_size(20, 40);
-    scr_print("blink", 0xFF1C, 1, 1);
-    fake::console.chars.assign(fake::console.chars.size(), '#');
-    int blocks = fake::live_blocks();
-    scr_size(20, 40);
-    EXPECT_EQ(fake::live_blocks(), blocks);  // the earlier shadow was given back
-    EXPECT_EQ(blink_cells.load(), 0);
-    for (int r = 0; r < 20; ++r) {
-        EXPECT_EQ(fake::console_line(r), std::string(40, ' '));
-        for (int c = 0; c < 40; ++c) ASSERT_EQ(fake::console_attr(r, c), 7);
-    }
-}
-
-TEST_F(Screen, ClearWritesEveryRow) {
-    sized();
     scr_clear(0x10);
-    EXPECT_EQ(fake::count("WriteConsoleOutputCharacterA"), 20);
-    EXPECT_EQ(fake::console_attr(19, 39), 0x10);
-    EXPECT_EQ(fake::console_attr(0, 0), 0x10);
+    EXPECT_EQ(cells_unlike(fake::console.attrs, WORD(0x10)), 0) << "cells not cleared in 0x10";
 }
 
-TEST(TicketLock, WaitersAreServedInTheOrderOfTheirTickets) {
+TEST(TicketLock, WaitersAreServedInTheOrderOfTheirTicketsAcrossTheWrapAt256) {
     fake::reset();
     TicketLock lock;
+    for (int i = 0; i < 254; ++i) {
+        ticket_lock(&lock);
+        ticket_unlock(&lock);
+    }
+    EXPECT_EQ(fake::count("Sleep"), 0) << "waited for a free lock";
+
     std::vector<int> order;
-    ticket_lock(&lock);
+    ticket_lock(&lock);  // ticket 254; the waiters draw 255 and 0
     auto waiter = [&](int id) {
         ticket_lock(&lock);
         order.push_back(id);  // guarded by the lock itself
         ticket_unlock(&lock);
     };
     std::thread second(waiter, 2);
-    while (lock.next_ticket.load() != 2) std::this_thread::yield();
+    while (lock.next_ticket.load() != 0) std::this_thread::yield();
     std::thread third(waiter, 3);
-    while (lock.next_ticket.load() != 3) std::this_thread::yield();
+    while (lock.next_ticket.load() != 1) std::this_thread::yield();
     order.push_back(1);
     ticket_unlock(&lock);
     second.join();
     third.join();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(lock.now_serving.load(), 3);
+    EXPECT_EQ(lock.now_serving.load(), 1);
     EXPECT_EQ(lock.guard.load(), 0);
-}
-
-TEST(TicketLock, TicketsWrapAt256) {
-    fake::reset();
-    TicketLock lock;
-    for (int i = 0; i < 300; ++i) {
-        ticket_lock(&lock);
-        ticket_unlock(&lock);
-    }
-    EXPECT_EQ(lock.next_ticket.load(), 300 % 256);
-    EXPECT_EQ(fake::count("Sleep"), 0);  // never waited, since nobody else held it
 }
 
 }  // namespace

@@ -19,11 +19,9 @@
 
 namespace {
 
-const int kDigits = static_cast<int>(sizeof(void*) * 2);
-
-std::string hex(uint64_t v) {
+std::string hex(uint64_t v, int digits = static_cast<int>(sizeof(void*) * 2)) {
     char buffer[32];
-    snprintf(buffer, sizeof buffer, "%0*llX", kDigits, static_cast<unsigned long long>(v));
+    snprintf(buffer, sizeof buffer, "%0*llX", digits, static_cast<unsigned long long>(v));
     return buffer;
 }
 
@@ -36,14 +34,17 @@ protected:
     EXCEPTION_POINTERS pointers{&record, &context};
 
     void SetUp() override {
+        fresh_fake();
+        crash_install(nullptr, 0, nullptr);
+        record.ExceptionAddress = reinterpret_cast<PVOID>(0x401A2B);
+    }
+    static void fresh_fake() {
         fake::reset();
         name_table_clear();
         dual_output = -1;
         short_write_report = 1;
         std_init(1);
         crash_running = 0;
-        crash_install(nullptr, 0, nullptr);
-        record.ExceptionAddress = reinterpret_cast<PVOID>(0x401A2B);
     }
     std::string err() { return fake::written[std_err]; }
 
@@ -70,32 +71,27 @@ protected:
     }
 };
 
-TEST_F(CrashReport, AnAccessViolationGivesItsKindAndTheDataAddressTwice) {
-    std::string r = report(0xC0000005, 1, 0x1234);
-    EXPECT_TRUE(has(r, "  Exception code:  C0000005\r\n  Exception:       access violation\r\n"
-                       "  At address:      " + hex(0x401A2B) + "\r\n"
-                       "  Faulting access: writing at address " + hex(0x1234) + " (4,660)\r\n  Registers:\r\n"))
-        << r;
-
-    r = report(0xC0000005, 8, 0x7000, 0x15);
-    EXPECT_TRUE(has(r, "  Faulting access: executing in non-executable memory at address " + hex(0x7000) +
-                           " (28,672)\r\n  Further detail:  15\r\n  Registers:"))
-        << r;
-    r = report(0xC0000005, 5, 16, 0x15);
-    EXPECT_TRUE(has(r, "Faulting access: an unknown access at address " + hex(16) + " (16)\r\n  Registers:")) << r;
-    r = report(0xC0000006, 0, 0xB00000);
-    EXPECT_TRUE(has(r, "in-page error\r\n")) << r;
-    EXPECT_TRUE(has(r, "Faulting access: reading at address " + hex(0xB00000) + " (11,534,336)\r\n")) << r;
+TEST_F(CrashReport, OnlyAccessViolationsAndInPageErrorsHaveAnAccessLineBetweenAddressAndRegisters) {
+    const struct { DWORD code; ULONG_PTR kind, data; std::string name, access; } cases[] = {
+        {0xC0000005, 1, 0x1234, "access violation", "writing at address " + hex(0x1234) + " (4,660)\r\n"},
+        {0xC0000005, 8, 0x7000, "access violation",
+         "executing in non-executable memory at address " + hex(0x7000) + " (28,672)\r\n  Further detail:  15\r\n"},
+        {0xC0000005, 5, 16, "access violation", "an unknown access at address " + hex(16) + " (16)\r\n"},
+        {0xC0000006, 0, 0xB00000, "in-page error", "reading at address " + hex(0xB00000) + " (11,534,336)\r\n"},
+        {0xC0000094, 1, 0x1234, "integer divide by zero", ""},
+        {0xC00000FD, 1, 0x1234, "stack overflow", ""},
+        {0xE06D7363, 1, 0x1234, "unknown", ""},
+        {0, 1, 0x1234, "unknown", ""}};
+    for (const auto& c : cases) {
+        const std::string access = c.access.empty() ? "" : "  Faulting access: " + c.access;
+        std::string r = report(c.code, c.kind, c.data, 0x15);
+        EXPECT_TRUE(has(r, "  Exception code:  " + hex(c.code, 8) + "\r\n  Exception:       " + c.name +
+                               "\r\n  At address:      " + hex(0x401A2B) + "\r\n" + access + "  Registers:\r\n"))
+            << r;
+    }
 }
 
-TEST_F(CrashReport, ADivisionByZeroGoesFromItsAddressStraightToTheRegisters) {
-    std::string r = report(0xC0000094, 1, 0x1234, 0x15);
-    EXPECT_TRUE(has(r, "  Exception code:  C0000094\r\n  Exception:       integer divide by zero\r\n"
-                       "  At address:      " + hex(0x401A2B) + "\r\n  Registers:\r\n"))
-        << r;
-}
-
-TEST_F(CrashReport, EveryCodeOfTheTableHasANameOfItsOwnAndOthersAreUnknown) {
+TEST_F(CrashReport, EachExceptionCodeOfWindowsInTheTableHasANameOfItsOwn) {
     const DWORD codes[] = {0x80000001, 0x80000002, 0x80000003, 0x80000004, 0xC0000005, 0xC0000006,
                            0xC0000008, 0xC000001D, 0xC0000025, 0xC0000026, 0xC000008C, 0xC000008D,
                            0xC000008E, 0xC000008F, 0xC0000090, 0xC0000091, 0xC0000092, 0xC0000093,
@@ -109,9 +105,6 @@ TEST_F(CrashReport, EveryCodeOfTheTableHasANameOfItsOwnAndOthersAreUnknown) {
     }
     EXPECT_EQ(names.size(), 23u);
     EXPECT_EQ(names.count("unknown"), 0u);
-    EXPECT_TRUE(has(report(0xC00000FD), label + "stack overflow\r\n"));
-    EXPECT_TRUE(has(report(0xE06D7363), "  Exception code:  E06D7363\r\n" + label + "unknown\r\n"));
-    EXPECT_TRUE(has(report(0), "  Exception code:  00000000\r\n" + label + "unknown\r\n"));
 }
 
 TEST_F(CrashReport, RegisterLinesFollowTheReportOrder) {
@@ -136,46 +129,32 @@ TEST_F(CrashReport, RegisterLinesFollowTheReportOrder) {
     std::string r = report(0xC0000094);
     size_t heading = r.find("  Registers:\r\n");
     ASSERT_NE(heading, std::string::npos) << r;
-    std::string lines = r.substr(heading + 14);
+    std::istringstream lines(r.substr(heading + 14));
+    std::string line;
     int i = 0;
-    for (int line = 0; line < 4; ++line) {
-        size_t line_end = lines.find("\r\n");
-        ASSERT_NE(line_end, std::string::npos);
-        std::istringstream words(lines.substr(0, line_end));
-        lines.erase(0, line_end + 2);
-        for (std::string word; words >> word && i < 16; ++i) EXPECT_EQ(word, names[i] + "=" + hex(uint64_t(i + 1)));
-        EXPECT_EQ(i, 4 * (line + 1));
+    for (int n = 1; n <= 4 && std::getline(lines, line); ++n) {
+        std::istringstream words(line);
+        for (std::string word; words >> word && i < 16; ++i) EXPECT_EQ(word, names[i] + "=" + hex(i + 1)) << line;
+        EXPECT_EQ(i, 4 * n) << line;
     }
-    EXPECT_EQ(lines.rfind("Please report", 0), 0u) << lines;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line.rfind("Please report", 0), 0u) << line;
 }
 
-TEST_F(CrashReport, WithoutAFileTheFilterFramesTheReportOnErrorOutputAndExitsWithOne) {
+// With a report file the same happens around its writing, which the
+// backend's tests watch in real faulting processes.
+TEST_F(CrashReport, WithoutAFileTheFilterFramesTheReportOnErrorOutputAfterTheDelayAndExitsWithOne) {
+    const std::string alone = report(0xC0000094);
+    fresh_fake();
+    crash_install(nullptr, 250, nullptr);
     EXPECT_EQ(fake::exception_filter, &crash_filter);
-    std::string alone = report(0xC0000094);
-    fake::reset();
-    std_init(1);
-
     EXPECT_EQ(run_filter(), 1);
     EXPECT_EQ(err(), "\r\n\r\n" + alone + "\r\n\r\n");
     EXPECT_EQ(fake::count("CreateFileA"), 0);
-    EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{0, 0}));
+    EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{250, 250}));
     // The priority is put back before anything is written.
     auto first = [](const char* name) { return std::find(fake::calls.begin(), fake::calls.end(), name); };
     EXPECT_LT(first("SetPriorityClass"), first("WriteFile"));
-}
-
-TEST_F(CrashReport, TheReportFileHoldsTheSameReportAndIsNamedAfterwards) {
-    std::string alone = report(0xC0000005, 1, 0x10);
-    fake::reset();
-    std_init(1);
-    crash_install(nullptr, 250, T("rxmon-last-crash-info.txt"));
-
-    EXPECT_EQ(run_filter(), 1);
-    EXPECT_EQ(fake::disk["rxmon-last-crash-info.txt"], alone);
-    EXPECT_EQ(fake::count("CreateFileA"), 1);
-    EXPECT_EQ(fake::count("CloseHandle"), 1);
-    EXPECT_EQ(err(), "\r\n\r\n" + alone + "The crash report was also written to rxmon-last-crash-info.txt.\r\n\r\n\r\n");
-    EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{250, 250}));
 }
 
 TEST_F(CrashReport, AReportFileThatCannotBeCreatedEndsInTheFatalMessage) {
