@@ -19,7 +19,6 @@ using posix::term::KeyString;
 
 namespace {
 
-
 // What an xterm's terminfo entry names (a part of it).
 const std::vector<KeyString>& xterm_keys() {
     static const std::vector<KeyString> keys = {

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 bool blank(char c) { return c == ' ' || (c >= 9 && c <= 13); }
 
 // The stored form that T("...") gives plain, made the build step's way.

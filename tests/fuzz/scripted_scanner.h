@@ -26,6 +26,9 @@ struct Script {
     const uint8_t* p;
     size_t left;
     int answered = 0;
+    // A reply byte from 0x80 to 0x9F has come: a reply may then read as a
+    // stored text constant, which the text routines rewrite in place.
+    bool markers = false;
 
     bool byte(uint8_t* b) {
         if (left == 0) return false;
@@ -62,7 +65,10 @@ inline void start(Script* script) {
             !script->byte(&key))
             return;
         std::string bytes;
-        for (uint8_t b; length > 0 && script->byte(&b); --length) bytes += static_cast<char>(b);
+        for (uint8_t b; length > 0 && script->byte(&b); --length) {
+            bytes += static_cast<char>(b);
+            script->markers |= b >= 0x80 && b <= 0x9F;
+        }
         size_t first = bytes.empty() ? 0 : split % (bytes.size() + 1);
         d.send(bytes.substr(0, first), delay * 3);
         d.send(bytes.substr(first), delay * 3 + gap);
