@@ -215,6 +215,32 @@ void term::repaint_if_resized() {
     show(true);
 }
 
+// Both console writes: change up to `length` cells from `to` on, then send
+// the terminal what differs (or everything, after a resize).
+template <typename Change>
+BOOL write_cells(HANDLE h, DWORD length, COORD to, LPDWORD written, Change change) {
+    std::lock_guard<std::mutex> g(mutex);
+    ++term::console_write_calls;
+    *written = 0;
+    if (!is_console(h)) return FALSE;
+    if (!inside(to)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    int start = to.Y * buffer.size.X + to.X;
+    int n = static_cast<int>(std::min<size_t>(length, buffer.cells.size() - static_cast<size_t>(start)));
+    std::vector<Cell> before(buffer.cells.begin() + start, buffer.cells.begin() + start + n);
+    for (int i = 0; i < n; ++i) change(buffer.cells[static_cast<size_t>(start + i)], i);
+    if (term::take_resize()) {
+        term::terminal_size(&term_rows, &term_cols);
+        show(true);
+    } else {
+        send_cells(start, before, n);
+    }
+    *written = static_cast<DWORD>(n);
+    return TRUE;
+}
+
 }  // namespace posix
 
 using posix::buffer;
@@ -368,50 +394,14 @@ BOOL WINAPI ReadConsoleOutputAttribute(HANDLE h, WORD* attributes, DWORD length,
 }
 
 BOOL WINAPI WriteConsoleOutputCharacterA(HANDLE h, LPCSTR chars, DWORD length, COORD to, LPDWORD written) {
-    Guard g(posix::mutex);
-    ++posix::term::console_write_calls;
-    *written = 0;
-    if (!posix::is_console(h)) return FALSE;
-    if (!posix::inside(to)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    int start = to.Y * buffer.size.X + to.X;
-    int n = static_cast<int>(std::min<size_t>(length, buffer.cells.size() - static_cast<size_t>(start)));
-    std::vector<posix::Cell> before(buffer.cells.begin() + start, buffer.cells.begin() + start + n);
-    for (int i = 0; i < n; ++i) buffer.cells[static_cast<size_t>(start + i)].ch = chars[i];
-    if (posix::term::take_resize()) {
-        posix::term::terminal_size(&posix::term_rows, &posix::term_cols);
-        posix::show(true);
-    } else {
-        posix::send_cells(start, before, n);
-    }
-    *written = static_cast<DWORD>(n);
-    return TRUE;
+    return posix::write_cells(h, length, to, written, [chars](posix::Cell& cell, int i) { cell.ch = chars[i]; });
 }
 
 BOOL WINAPI WriteConsoleOutputAttribute(HANDLE h, const WORD* attributes, DWORD length, COORD to, LPDWORD written) {
-    Guard g(posix::mutex);
-    ++posix::term::console_write_calls;
-    *written = 0;
-    if (!posix::is_console(h)) return FALSE;
-    if (!posix::inside(to)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    int start = to.Y * buffer.size.X + to.X;
-    int n = static_cast<int>(std::min<size_t>(length, buffer.cells.size() - static_cast<size_t>(start)));
-    std::vector<posix::Cell> before(buffer.cells.begin() + start, buffer.cells.begin() + start + n);
-    for (int i = 0; i < n; ++i)
-        memcpy(&buffer.cells[static_cast<size_t>(start + i)].attr, reinterpret_cast<const char*>(attributes) + 2 * i, 2);
-    if (posix::term::take_resize()) {
-        posix::term::terminal_size(&posix::term_rows, &posix::term_cols);
-        posix::show(true);
-    } else {
-        posix::send_cells(start, before, n);
-    }
-    *written = static_cast<DWORD>(n);
-    return TRUE;
+    return posix::write_cells(h, length, to, written, [attributes](posix::Cell& cell, int i) {
+        // The caller's array need not be aligned for WORDs.
+        memcpy(&cell.attr, reinterpret_cast<const char*>(attributes) + 2 * i, 2);
+    });
 }
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
