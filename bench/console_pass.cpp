@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/terminal_sink.h"
 #include "app/monitor.h"
 #include "console/screen.h"
 #include "platform/posix/console_term.h"
@@ -26,25 +27,9 @@
 
 namespace {
 
-std::atomic<int64_t> received{0};
-
-void drain(int master) {
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(master, buf, sizeof buf);
-        if (n > 0) received += n;
-        else if (n < 0) break;
-    }
-}
-
-int64_t settled() {
-    int64_t last = -1;
-    while (received.load() != last) {
-        last = received.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-    return last;
-}
+using bench::drain;
+using bench::received;
+using bench::settled;
 
 struct Frame {
     std::vector<char> chars;

@@ -16,32 +16,15 @@
 #include <thread>
 #include <unistd.h>
 
+#include "bench/terminal_sink.h"
 #include "console/screen.h"
 #include "platform/posix/console_term.h"
 
 namespace {
 
-std::atomic<int64_t> received{0};
-std::atomic<bool> draining{true};
-
-void drain(int master) {
-    char buf[65536];
-    while (draining.load()) {
-        ssize_t n = read(master, buf, sizeof buf);
-        if (n > 0) received += n;
-        else if (n < 0) break;
-    }
-}
-
-// Waits until the terminal has had everything, and returns the count.
-int64_t settled() {
-    int64_t last = -1;
-    while (received.load() != last) {
-        last = received.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-    return last;
-}
+using bench::drain;
+using bench::received;
+using bench::settled;
 
 // The frames: each next one differs from the last in `changes` cells.
 struct Frames {
