@@ -17,35 +17,20 @@
 #include <vector>
 
 #include "app/scanner.h"
+#include "bench/spawn.h"
 #include "app/state.h"
 #include "serial/clock.h"
 #include "serial/port.h"
 
-extern char** environ;
-
 namespace {
 
-std::string sim_program() {
-    if (const char* p = getenv("RXMON_SIM")) return p;
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    std::string dir = n > 0 ? std::string(exe, n) : std::string();
-    return dir.substr(0, dir.rfind('/')) + "/../sim/rxmon-sim";
-}
+std::string sim_program() { return bench::beside_me("RXMON_SIM", "../sim/rxmon-sim"); }
 
 pid_t start_sim(int baud, const std::string& path_file, std::string* slave) {
     unlink(path_file.c_str());
-    std::vector<std::string> args = {sim_program(), "--baud", std::to_string(baud), "--signal", "fixed:512",
-                                     "--path-file", path_file};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) != 0) return 0;
+    pid_t pid = bench::spawn_quiet(
+        {sim_program(), "--baud", std::to_string(baud), "--signal", "fixed:512", "--path-file", path_file});
+    if (pid == 0) return 0;
     for (int i = 0; i < 200 && slave->empty(); ++i) {
         std::ifstream(path_file) >> *slave;
         if (slave->empty()) usleep(10'000);

@@ -21,33 +21,14 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
+#include "bench/spawn.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string beside_me(const char* variable, const std::string& relative) {
-    if (const char* p = getenv(variable)) return p;
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    std::string dir = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
-    return dir.substr(0, dir.rfind('/')) + "/" + relative;
-}
-
-pid_t spawn_quiet(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid = 0;
-    posix_spawn_file_actions_destroy(&quiet);
-    return pid;
-}
+using bench::beside_me;
+using bench::spawn_quiet;
 
 double ms_between(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
