@@ -10,6 +10,10 @@
 #include "runtime/txt.h"
 #include "serial/port.h"
 
+namespace {
+bool tone_started;
+}  // namespace
+
 void monitor_main() {
     std_init(1);
     crash_install(nullptr, 0, T("rxmon-last-crash-info.txt"));
@@ -51,7 +55,11 @@ void monitor_startup() {
         int32_t choice;
         if (num_parse(rest, nullptr, &choice) == 0) mon.sound_choice = choice;
     }
-    CreateThread(nullptr, 0, tone_thread, nullptr, 0, nullptr);
+    // Without its thread (the process limit reached) there is no tone to
+    // play and no one to answer the quit handshake: Beep output, as when no
+    // device opens.
+    tone_started = CreateThread(nullptr, 0, tone_thread, nullptr, 0, nullptr) != nullptr;
+    if (!tone_started) mon.sound_choice = 0;
 
     scr_open(1, 20, 40);
     scr_clear(0x10);
@@ -62,7 +70,7 @@ void monitor_startup() {
 
 void monitor_quit() {
     mon.quit_flag = 1;
-    while (mon.quit_flag.load() != 0) Sleep(1);
+    while (tone_started && mon.quit_flag.load() != 0) Sleep(1);
     Sleep(100);
     port_close(mon.port_number);
     scr_restore();

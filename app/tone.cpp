@@ -1,6 +1,7 @@
 // The pitch table and the tone thread, which plays the latest signal reading
 // as a square wave, 100 ms a buffer, or falls back to Beep output when no
-// wave-output device opens.
+// wave-output device opens or when the device refuses every buffer for a
+// second (a USB card pulled out while the tone plays).
 #include "app/monitor.h"
 
 #include "audio/wave.h"
@@ -8,6 +9,7 @@
 namespace {
 WavePool tone_pool;
 int32_t tone_rate;
+constexpr DWORD kRefusalsBeforeBeeps = 1000;  // ms
 }  // namespace
 
 void build_pitch_table() {
@@ -39,6 +41,7 @@ void tone_fill(int16_t* samples, int32_t count, int32_t increment, int32_t volum
 }
 
 DWORD WINAPI tone_thread(LPVOID) {
+    tone_rate = 0;
     if (mon.sound_choice.load() >= 1) {
         for (int32_t r = 4; r >= 0; --r) {
             int32_t rate = mon.sample_rates[r];
@@ -50,6 +53,8 @@ DWORD WINAPI tone_thread(LPVOID) {
     }
     if (mon.sound_choice.load() < 1 || tone_rate == 0) mon.sound_choice = 0;
 
+    bool refusing = false;
+    DWORD refused_since = 0;
     while (mon.quit_flag.load() == 0) {
         if (mon.sound_choice.load() == 0) {
             Sleep(1);
@@ -68,7 +73,19 @@ DWORD WINAPI tone_thread(LPVOID) {
         } else {
             tone_fill(samples, count, tone_increment(mon.pitch_table[idx], tone_rate), mon.volume.load());
         }
-        wave_submit(&tone_pool, buffer, tone_pool.size);
+        if (wave_submit(&tone_pool, buffer, tone_pool.size) == MMSYSERR_NOERROR) {
+            refusing = false;
+            continue;
+        }
+        // A refused buffer comes straight back: without the pause the
+        // thread would refill and resubmit it as fast as a core allows.
+        if (!refusing) refused_since = GetTickCount();
+        refusing = true;
+        if (GetTickCount() - refused_since >= kRefusalsBeforeBeeps) {
+            wave_close(&tone_pool, 1);
+            mon.sound_choice = 0;
+        }
+        Sleep(1);
     }
     if (mon.sound_choice.load() != 0) wave_close(&tone_pool, 1);
     mon.quit_flag = 0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -217,7 +218,11 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        o = new posix::FileObject(fd);
+        o = new (std::nothrow) posix::FileObject(fd);
+        if (o == nullptr) {
+            ::close(fd);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        }
     }
     return o ? static_cast<HANDLE>(o) : INVALID_HANDLE_VALUE;
 }
@@ -265,8 +270,9 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD 
 }
 
 // Like Windows, the path need not exist: a relative name is joined to the
-// working directory and "." and ".." are folded away textually.
-DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file_part) {
+// working directory and "." and ".." are folded away textually. Out of
+// memory, it fails as Windows' does, with the last error set.
+DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file_part) try {
     if (name == nullptr || *name == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -306,6 +312,9 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
         *file_part = slash + 1 < out.size() ? buffer + slash + 1 : nullptr;
     }
     return static_cast<DWORD>(out.size());
+} catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
 }
 
 // Built once from /proc/self/cmdline the way Windows would show it: arguments

@@ -1,11 +1,17 @@
 // Process end, priority and threads over POSIX.
 //
 // ExitProcess runs the exit hooks first, so that whoever took over the
-// terminal gives it back on every way out of the program.
+// terminal gives it back on every way out of the program; so do an abort
+// and std::terminate, the last resort of a fault that nothing caught.
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -54,6 +60,30 @@ struct ThreadObject : HandleObject {
 
 thread_local ThreadObject* current_thread = nullptr;
 
+void on_abort(int) {
+    int saved_errno = errno;
+    signal(SIGABRT, SIG_DFL);
+    run_exit_hooks();
+    errno = saved_errno;  // abort() raises the signal again, now to end the process
+}
+
+// The terminal first, so that the report of what was thrown lands on the
+// user's screen rather than on the full screen about to be left.
+[[noreturn]] void on_terminate() {
+    run_exit_hooks();
+    __gnu_cxx::__verbose_terminate_handler();
+    std::abort();
+}
+
+void watch_aborts() {
+    std::set_terminate(on_terminate);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_abort;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGABRT, &sa, nullptr);
+}
+
 void* thread_main(void* p) {
     auto* t = static_cast<ThreadObject*>(p);
     current_thread = t;
@@ -67,6 +97,7 @@ void* thread_main(void* p) {
 
 void at_exit(void (*fn)()) {
     int n = hook_count.load();
+    if (n == 0) watch_aborts();
     if (n < kMaxHooks) {
         exit_hooks[n] = fn;
         hook_count.store(n + 1);
@@ -103,7 +134,11 @@ BOOL WINAPI SetPriorityClass(HANDLE process, DWORD priority) {
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                            LPVOID arg, DWORD flags, LPDWORD thread_id) {
     (void)security, (void)flags;
-    auto* t = new posix::ThreadObject;
+    auto* t = new (std::nothrow) posix::ThreadObject;
+    if (t == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     t->start = start;
     t->arg = arg;
     pthread_attr_t attr;

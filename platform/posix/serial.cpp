@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <new>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -291,7 +292,12 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation) {
         return nullptr;
     }
     tcflush(fd, TCIOFLUSH);
-    auto* s = new SerialObject;
+    auto* s = new (std::nothrow) SerialObject;
+    if (s == nullptr) {
+        ::close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     s->fd = fd;
     DCB& d = s->dcb;
     d.DCBlength = sizeof(DCB);

@@ -4,6 +4,9 @@
 // the hush on ALSA's own messages; WaveDevice, one open PCM with its writer
 // thread; the waveOut calls; Beep, which plays through the same machinery.
 //
+// Like Windows' own, the calls report what they cannot do (no memory, no
+// thread to write with) as results; nothing thrown leaves them.
+//
 // Limits of the emulation:
 // - Only PCM formats of 8 and 16 bits; only CALLBACK_FUNCTION and
 //   CALLBACK_NULL (no events, threads or windows to notify).
@@ -54,10 +57,11 @@ std::vector<Endpoint> list_endpoints() {
     hush_alsa();
     std::vector<Endpoint> list;
     snd_pcm_t* pcm;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0) {
-        snd_pcm_close(pcm);
-        list.push_back({"default", "Default sound output"});
-    }
+    int err = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err == 0) snd_pcm_close(pcm);
+    // A default that is busy (on a card without mixing, held by our own
+    // tone) is still there: dropping it would renumber every other device.
+    if (err == 0 || err == -EBUSY) list.push_back({"default", "Default sound output"});
     for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
         char* name = nullptr;
         Endpoint e{"plughw:" + std::to_string(card), "Sound card " + std::to_string(card)};
@@ -69,12 +73,16 @@ std::vector<Endpoint> list_endpoints() {
 }
 
 // WAVE_MAPPER plays on the first device, as Windows' mapper prefers it.
-bool find_endpoint(UINT_PTR id, Endpoint* out) {
-    std::vector<Endpoint> list = list_endpoints();
-    if (id == WAVE_MAPPER) id = 0;
-    if (id >= list.size()) return false;
-    *out = list[id];
-    return true;
+MMRESULT find_endpoint(UINT_PTR id, Endpoint* out) {
+    try {
+        std::vector<Endpoint> list = list_endpoints();
+        if (id == WAVE_MAPPER) id = 0;
+        if (id >= list.size()) return MMSYSERR_BADDEVICEID;
+        *out = list[id];
+        return MMSYSERR_NOERROR;
+    } catch (const std::exception&) {
+        return MMSYSERR_NOMEM;
+    }
 }
 
 MMRESULT open_failure(int err) { return err == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER; }
@@ -115,6 +123,7 @@ struct WaveDevice {
     bool busy = false;             // the writer holds the front buffer or is calling back
     bool closing = false;
     std::atomic<bool> abandon{false};
+    std::atomic<bool> gone{false};  // the PCM failed for good: writes are refused
     std::thread writer;
 
     // Writer's own: whether the PCM swallows samples faster than it could
@@ -169,8 +178,10 @@ bool WaveDevice::play(WAVEHDR* h) {
         snd_pcm_sframes_t r = snd_pcm_writei(pcm, data + done * frame_bytes, n);
         if (r < 0 && snd_pcm_recover(pcm, static_cast<int>(r), 1) < 0) {
             // The device is gone (a card unplugged): the rest of the buffer
-            // is dropped at the sound's own pace rather than not at all.
+            // is dropped at the sound's own pace rather than not at all, and
+            // later writes are refused, as Windows refuses them.
             instant = true;
+            gone.store(true);
             r = static_cast<snd_pcm_sframes_t>(n);
         }
         if (r <= 0) continue;
@@ -234,12 +245,18 @@ MMRESULT open_pcm(const Endpoint& e, const WAVEFORMATEX* f, WaveDevice* d) {
 
 extern "C" {
 
-UINT WINAPI waveOutGetNumDevs(void) { return static_cast<UINT>(list_endpoints().size()); }
+UINT WINAPI waveOutGetNumDevs(void) {
+    try {
+        return static_cast<UINT>(list_endpoints().size());
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
 
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc) {
     if (pwoc == nullptr || cbwoc == 0) return MMSYSERR_INVALPARAM;
     Endpoint e;
-    if (!find_endpoint(uDeviceID, &e)) return MMSYSERR_BADDEVICEID;
+    if (MMRESULT r = find_endpoint(uDeviceID, &e)) return r;
     WAVEOUTCAPSA caps{};
     caps.vDriverVersion = 0x0100;
     snprintf(caps.szPname, MAXPNAMELEN, "%s", e.name.c_str());
@@ -271,7 +288,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwf
     if (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION) return MMSYSERR_NOTSUPPORTED;
     if (MMRESULT r = check_format(pwfx)) return r;
     Endpoint e;
-    if (!find_endpoint(uDeviceID, &e)) return MMSYSERR_BADDEVICEID;
+    if (MMRESULT r = find_endpoint(uDeviceID, &e)) return r;
 
     if (fdwOpen & WAVE_FORMAT_QUERY) {
         snd_pcm_t* pcm;
@@ -285,18 +302,31 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwf
     }
     if (phwo == nullptr) return MMSYSERR_INVALPARAM;
 
-    auto* d = new WaveDevice;
+    auto* d = new (std::nothrow) WaveDevice;
+    if (d == nullptr) return MMSYSERR_NOMEM;
     if (MMRESULT r = open_pcm(e, pwfx, d)) {
         delete d;
         return r;
     }
     if (kind == CALLBACK_FUNCTION) d->callback = reinterpret_cast<WaveCallback>(dwCallback);
     d->instance = dwInstance;
-    {
+    try {
+        d->writer = std::thread([d] { d->run(); });
         std::lock_guard<std::mutex> g(devices_lock);
         devices.insert(d);
+    } catch (const std::exception&) {  // no thread (the process limit) or no memory
+        if (d->writer.joinable()) {
+            {
+                std::lock_guard<std::mutex> g(d->lock);
+                d->closing = true;
+            }
+            d->wake.notify_all();
+            d->writer.join();
+        }
+        snd_pcm_close(d->pcm);
+        delete d;
+        return MMSYSERR_NOMEM;
     }
-    d->writer = std::thread([d] { d->run(); });
     *phwo = d->handle();
     d->notify(WOM_OPEN, 0);
     return MMSYSERR_NOERROR;
@@ -328,8 +358,13 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh) {
     std::lock_guard<std::mutex> g(d->lock);
     if (!(pwh->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     if (pwh->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (d->gone.load()) return MMSYSERR_NODRIVER;
+    try {
+        d->queue.push_back(pwh);
+    } catch (const std::exception&) {
+        return MMSYSERR_NOMEM;
+    }
     pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    d->queue.push_back(pwh);
     d->wake.notify_all();
     return MMSYSERR_NOERROR;
 }
@@ -387,17 +422,18 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
 
 namespace {
 
+// Counts the pieces the device has handed back.
 struct BeepWait {
     std::mutex lock;
     std::condition_variable done_signal;
-    bool done = false;
+    uint64_t done = 0;
 };
 
 void CALLBACK beep_done(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
     if (message != WOM_DONE) return;
     auto* w = reinterpret_cast<BeepWait*>(instance);
     std::lock_guard<std::mutex> g(w->lock);
-    w->done = true;
+    ++w->done;
     w->done_signal.notify_all();
 }
 
@@ -408,6 +444,11 @@ extern "C" {
 // A square wave at a quarter of full scale, as loud as a PC speaker's click
 // needs to be. Frequencies outside 37 to 32767 Hz fail at once, as Windows'
 // own Beep does; without a sound device the time passes in silence.
+//
+// The tone goes out in pieces of 100 ms through two buffers, so that a beep
+// of any length (up to the 49 days of 0xFFFFFFFF ms) needs only those; like
+// Windows' Beep, it holds the calling thread until it has sounded, and ends
+// with the process.
 BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration) {
     if (dwFreq < 37 || dwFreq > 32767) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -425,25 +466,47 @@ BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration) {
                         CALLBACK_FUNCTION);
         if (r == MMSYSERR_NOERROR) break;
     }
-    if (r != MMSYSERR_NOERROR) {
+    const uint64_t rate = f.nSamplesPerSec, piece = rate / 10;
+    auto* samples = r == MMSYSERR_NOERROR ? new (std::nothrow) int16_t[2 * piece] : nullptr;
+    if (samples == nullptr) {
+        if (r == MMSYSERR_NOERROR) waveOutClose(hwo);
         Sleep(dwDuration);
-        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        SetLastError(r == MMSYSERR_NOMEM || r == MMSYSERR_NOERROR ? ERROR_NOT_ENOUGH_MEMORY
+                                                                  : ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
-    std::vector<int16_t> samples(static_cast<size_t>(uint64_t(f.nSamplesPerSec) * dwDuration / 1000));
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = (i * dwFreq * 2 / f.nSamplesPerSec) % 2 == 0 ? 8192 : -8192;
-    WAVEHDR h{};
-    h.lpData = reinterpret_cast<LPSTR>(samples.data());
-    h.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
-    waveOutPrepareHeader(hwo, &h, sizeof h);
-    if (waveOutWrite(hwo, &h, sizeof h) == MMSYSERR_NOERROR) {
-        std::unique_lock<std::mutex> g(wait.lock);
-        wait.done_signal.wait(g, [&wait] { return wait.done; });
+    WAVEHDR h[2] = {};
+    const uint64_t total = rate * dwDuration / 1000;
+    uint64_t written = 0, pieces = 0;
+    bool refused = false;
+    while (written < total && !refused) {
+        // The two pieces alternate; the older one must be back before its
+        // buffer is filled again.
+        WAVEHDR& header = h[pieces % 2];
+        {
+            std::unique_lock<std::mutex> g(wait.lock);
+            wait.done_signal.wait(g, [&] { return pieces - wait.done < 2; });
+        }
+        waveOutUnprepareHeader(hwo, &header, sizeof header);
+        int16_t* s = samples + (pieces % 2) * piece;
+        uint64_t n = std::min(piece, total - written);
+        for (uint64_t i = 0; i < n; ++i) s[i] = ((written + i) * dwFreq * 2 / rate) % 2 == 0 ? 8192 : -8192;
+        header = WAVEHDR{};
+        header.lpData = reinterpret_cast<LPSTR>(s);
+        header.dwBufferLength = static_cast<DWORD>(n * 2);
+        waveOutPrepareHeader(hwo, &header, sizeof header);
+        refused = waveOutWrite(hwo, &header, sizeof header) != MMSYSERR_NOERROR;
+        if (!refused) ++pieces, written += n;
     }
-    waveOutUnprepareHeader(hwo, &h, sizeof h);
+    {
+        std::unique_lock<std::mutex> g(wait.lock);
+        wait.done_signal.wait(g, [&] { return wait.done == pieces; });
+    }
+    for (WAVEHDR& header : h) waveOutUnprepareHeader(hwo, &header, sizeof header);
     waveOutClose(hwo);  // returns when the tone has played out
-    return TRUE;
+    delete[] samples;
+    if (refused) SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return !refused;
 }
 
 }  // extern "C"

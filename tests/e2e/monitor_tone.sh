@@ -1,6 +1,7 @@
 # The tone, heard through ALSA's file plugin as the default sound device:
 # its pitch is the pitch table's at the scanner's signal, Up raises its
-# level, M silences it, and a change is heard within 300 ms.
+# level, M silences it, and a change is heard within 300 ms; without a
+# thread for it, Beep output.
 set -u
 . "$(dirname "$0")/monitor-lib"
 
@@ -76,4 +77,18 @@ check "heard within 300 ms" [ "$latency" -ge 0 -a "$latency" -le 300 ]
 
 keys Escape
 check "ends with 0" [ "$(wait_exit 3)" = 0 ]
+
+# No thread to be had (the process limit): Beep output, a key's beep passes,
+# and ESC ends rxmon at once. The limit binds root only under another user.
+refuse_threads="prlimit --nproc=0 --"
+if [ "$(id -u)" = 0 ]; then
+    refuse_threads="setpriv --reuid=65534 --regid=65534 --clear-groups $refuse_threads"
+    chmod 755 "$work" && chmod 666 "$RXMON_COM1" "$work/capture.raw"
+fi
+start_in_terminal "env RXMON_COM1='$RXMON_COM1' $refuse_threads $rxmon 1 1"
+check "Beep output without a tone thread" wait_for 10 "Beeps:"
+keys x
+sleep 0.2
+keys Escape
+check "ESC ends it at once" [ "$(wait_exit 1)" = 0 ]
 finish
