@@ -53,7 +53,7 @@ DWORD WINAPI tone_thread(LPVOID) {
     }
     if (mon.sound_choice.load() < 1 || tone_rate == 0) mon.sound_choice = 0;
 
-    bool refusing = false;
+    WAVEHDR* refused = nullptr;  // the buffer the device last refused, still filled
     DWORD refused_since = 0;
     while (mon.quit_flag.load() == 0) {
         if (mon.sound_choice.load() == 0) {
@@ -65,22 +65,24 @@ DWORD WINAPI tone_thread(LPVOID) {
             Sleep(1);
             continue;
         }
-        int32_t idx = tone_index(mon.signal_index.load(), mon.muted.load());
-        auto* samples = reinterpret_cast<int16_t*>(buffer->lpData);
-        int32_t count = tone_pool.size / 2;
-        if (idx == 0) {
-            for (int32_t i = 0; i < count; ++i) samples[i] = 0;
-        } else {
-            tone_fill(samples, count, tone_increment(mon.pitch_table[idx], tone_rate), mon.volume.load());
+        if (buffer != refused) {
+            int32_t idx = tone_index(mon.signal_index.load(), mon.muted.load());
+            auto* samples = reinterpret_cast<int16_t*>(buffer->lpData);
+            int32_t count = tone_pool.size / 2;
+            if (idx == 0) {
+                for (int32_t i = 0; i < count; ++i) samples[i] = 0;
+            } else {
+                tone_fill(samples, count, tone_increment(mon.pitch_table[idx], tone_rate), mon.volume.load());
+            }
         }
         if (wave_submit(&tone_pool, buffer, tone_pool.size) == MMSYSERR_NOERROR) {
-            refusing = false;
+            refused = nullptr;
             continue;
         }
         // A refused buffer comes straight back: without the pause the
         // thread would refill and resubmit it as fast as a core allows.
-        if (!refusing) refused_since = GetTickCount();
-        refusing = true;
+        if (refused == nullptr) refused_since = GetTickCount();
+        refused = buffer;
         if (GetTickCount() - refused_since >= kRefusalsBeforeBeeps) {
             wave_close(&tone_pool, 1);
             mon.sound_choice = 0;

@@ -1,10 +1,12 @@
 // The monitor's tone thread over the ALSA backend and its writer thread,
 // heard through ALSA's file plugin: the main thread changes the reading,
 // the volume and the mute while the tone plays, as the polling cycle and
-// the keys do, and the quit handshake closes the device. The thread
-// sanitizer watches the words the threads share here.
+// the keys do, and the quit handshake closes the device; a device that
+// refuses every write gives way to Beep output. The thread sanitizer watches
+// the words the threads share here.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,10 +24,10 @@ namespace {
 
 struct Capture {
     std::string dir, file;
-    Capture() {
+    explicit Capture(const char* target = nullptr) {
         char name[] = "/tmp/rxmon-tone-XXXXXX";
         dir = mkdtemp(name);
-        file = dir + "/capture.raw";
+        file = target ? target : dir + "/capture.raw";
         std::string conf = dir + "/asound.conf";
         std::ofstream(conf) << "pcm.!default { type plug; slave { pcm \"capture\"; rate 48000 } }\n"
                                "pcm.capture { type file; slave.pcm \"null\"; file \""
@@ -59,16 +61,35 @@ struct Capture {
 
 void wait_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
-    Capture capture;
+double cpu_seconds() {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void start_tone(int32_t signal, int32_t volume) {
     build_pitch_table();
     mon.sound_choice = 1;
-    mon.signal_index = 400;
-    mon.volume = 50;
+    mon.signal_index = signal;
+    mon.volume = volume;
     mon.muted = 0;
     mon.quit_flag = 0;
     HANDLE thread = CreateThread(nullptr, 0, tone_thread, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
+    CloseHandle(thread);
+}
+
+// The handshake: the thread closes its device and clears the flag.
+void quit_tone() {
+    auto start = std::chrono::steady_clock::now();
+    mon.quit_flag = 1;
+    while (mon.quit_flag.load() != 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) wait_ms(1);
+    EXPECT_EQ(mon.quit_flag.load(), 0);
+}
+
+TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
+    Capture capture;
+    start_tone(400, 50);
 
     wait_ms(500);
     ASSERT_EQ(mon.sound_choice.load(), 1) << "no sound device opened";
@@ -94,15 +115,27 @@ TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
     wait_ms(300);
     EXPECT_EQ(capture.measure(from).second, 0);
 
-    // The handshake: the thread closes its device and clears the flag.
-    auto start = std::chrono::steady_clock::now();
-    mon.quit_flag = 1;
-    while (mon.quit_flag.load() != 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) wait_ms(1);
-    EXPECT_EQ(mon.quit_flag.load(), 0);
+    quit_tone();
     size_t end = capture.bytes();
     wait_ms(200);
     EXPECT_EQ(capture.bytes(), end) << "sound went on after the handshake";
-    CloseHandle(thread);
+}
+
+// The file plugin's writes to /dev/full fail once its own buffer is full, as
+// a card pulled out fails them: after a second of refused buffers, each one
+// a 1 ms pause rather than a spin, the thread gives way to Beep output.
+TEST(ToneThread, ADeviceThatRefusesEveryWriteGivesWayToBeepOutput) {
+    Capture gone("/dev/full");
+    double cpu = cpu_seconds();
+    auto start = std::chrono::steady_clock::now();
+    start_tone(400, 50);
+    while (mon.sound_choice.load() != 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) wait_ms(10);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpu = cpu_seconds() - cpu;
+    EXPECT_EQ(mon.sound_choice.load(), 0);
+    EXPECT_GT(seconds, 1.0);
+    EXPECT_LT(cpu / seconds, 0.2) << cpu << " s of CPU in " << seconds << " s";
+    quit_tone();
 }
 
 }  // namespace
