@@ -60,11 +60,11 @@ struct ThreadObject : HandleObject {
 
 thread_local ThreadObject* current_thread = nullptr;
 
-void on_abort(int) {
-    int saved_errno = errno;
-    signal(SIGABRT, SIG_DFL);
+// Sent by kill or raised by abort(): the process still ends by the signal.
+void on_abort(int sig) {
+    signal(sig, SIG_DFL);
     run_exit_hooks();
-    errno = saved_errno;  // abort() raises the signal again, now to end the process
+    raise(sig);
 }
 
 // The terminal first, so that the report of what was thrown lands on the

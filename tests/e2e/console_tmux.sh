@@ -111,7 +111,7 @@ given_back "restore then message" 1 'ends with exit code 1.'
 start fatal
 given_back fatal 1 'stops on purpose (fatal)'
 
-for sig in TERM HUP; do
+for sig in TERM HUP ABRT; do
     start ""
     # The demo is the one child of the pane's shell.
     demo_pid=$(pgrep -P "$(t display -p '#{pane_pid}')" -f screen_demo)
