@@ -23,11 +23,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <new>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <new>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
