@@ -22,15 +22,48 @@ void monitor_main() {
     baud_loop();
 }
 
-void monitor_startup() {
-    con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));
-    build_pitch_table();
+namespace {
+// Ends the start-up before the port is opened or the terminal touched: one
+// line on error output, and exit code 1.
+[[noreturn]] void refuse(const char* line) {
+    out_print(std_err, line);
+    prog_exit(1);
+}
 
+// Without a console to draw on, the monitor would poll blind; without one
+// to read keys from, its port prompt would wait for ever.
+void check_console(bool port_given) {
+    if (scr_attach(0) != 0) {
+        char reason[512], line[640];
+        DWORD code = GetLastError();
+        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, reason,
+                           sizeof reason, nullptr) == 0)
+            fmt_format(reason, T("error %u."), code);
+        txt_trim_right(reason);  // the system's texts end in a line break
+        fmt_format(line, T("rxmon has no screen to draw on: %s\n"), reason);
+        refuse(line);
+    }
+    DWORD mode;
+    if (!port_given && !GetConsoleMode(std_in, &mode))
+        refuse(T("rxmon has no keyboard to ask for the port: give the COM port (1-9) as the first argument.\n"));
+}
+}  // namespace
+
+void monitor_startup() {
     static char arguments[32768];
     program_path(nullptr, nullptr, arguments);
     const char* rest = arguments;
     int32_t port = 0;
     bool from_command_line = num_parse(arguments, &rest, &port) == 0;
+    // The prompt offers only 1 to 9: a number out of range can only be given.
+    if (from_command_line && (port < 1 || port > 9)) {
+        out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);
+        prog_exit(1);
+    }
+    check_console(from_command_line);
+
+    con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));
+    build_pitch_table();
     if (!from_command_line) {
         out_print(std_err, T("No COM port given: which one is the scanner on (1-9)?\n"));
         out_print(std_err, T("Press its number, or ESC to give up:         "));
@@ -45,10 +78,6 @@ void monitor_startup() {
         out_printf(std_err, T("COM%i\n\n"), port);
     }
     mon.port_number = port;
-    if (port < 1 || port > 9) {
-        out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);
-        prog_exit(1);
-    }
     open_at_baud(9600);
 
     if (from_command_line) {

@@ -52,7 +52,9 @@ extern std::atomic<HANDLE> blink_thread;
 extern std::atomic<int16_t> blink_stop;
 extern int32_t blink_normal_ms, blink_alt_ms;
 
-void scr_attach(int16_t save);
+// 0 once the console is open (and saved, if asked); 1 when there is no
+// console to take over, with the system's reason as the last error.
+int scr_attach(int16_t save);
 void scr_open(int16_t save, int32_t rows, int32_t columns);
 void scr_restore();
 void scr_cursor(int32_t shape);

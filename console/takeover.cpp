@@ -18,22 +18,27 @@ int32_t saved_count;  // cells in saved_cells
 WORD* saved_attributes() { return reinterpret_cast<WORD*>(saved_cells + ((saved_count + 1) & ~1)); }
 }  // namespace
 
-void scr_attach(int16_t save) {
-    scr_out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
-    GetConsoleScreenBufferInfo(scr_out, &saved_info);
+int scr_attach(int16_t save) {
+    // Start-up attaches once alone, to learn early whether there is a console
+    // at all; the take-over then keeps that handle.
+    if (scr_out == nullptr || scr_out == INVALID_HANDLE_VALUE)
+        scr_out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (scr_out == INVALID_HANDLE_VALUE) return 1;  // the system's reason stays the last error
+    if (!GetConsoleScreenBufferInfo(scr_out, &saved_info)) return 1;
     GetConsoleCursorInfo(scr_out, &saved_cursor);
-    if (!save) return;
+    if (!save) return 0;
     int32_t n = int32_t(int16_t(saved_info.dwSize.X)) * int32_t(int16_t(saved_info.dwSize.Y));
-    // No console (output redirected, or none at all) reports no buffer: there
-    // is nothing to save, and a block of no bytes cannot be had.
-    if (n <= 0) return;
+    // A console that reports no buffer has nothing to save, and a block of no
+    // bytes cannot be had.
+    if (n <= 0) return 0;
     saved_count = n;
     saved_cells = static_cast<char*>(mem_alloc(static_cast<uint32_t>(((n + 1) & ~1) + 2 * n)));
     COORD origin = {0, 0};
     DWORD done = 0;
     ReadConsoleOutputCharacterA(scr_out, saved_cells, static_cast<DWORD>(n), origin, &done);
     ReadConsoleOutputAttribute(scr_out, saved_attributes(), static_cast<DWORD>(n), origin, &done);
+    return 0;
 }
 
 void scr_open(int16_t save, int32_t rows, int32_t columns) {

@@ -198,7 +198,7 @@ bool inside(COORD c) { return c.X >= 0 && c.Y >= 0 && c.X < buffer.size.X && c.Y
 
 HandleObject* open_console_output(DWORD) {
     if (!term::output_ready()) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        set_error_with_text(ERROR_INVALID_HANDLE, term::output_refusal());
         return nullptr;
     }
     return new ConsoleOutput;
@@ -323,9 +323,10 @@ COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
 BOOL WINAPI SetConsoleScreenBufferSize(HANDLE h, COORD size) {
     Guard g(posix::mutex);
     if (!posix::is_console(h)) return FALSE;
-    // As on Windows: never smaller than the window. The cap on the whole
-    // keeps a mistaken request from taking gigabytes.
-    if (size.X <= buffer.window.Right - buffer.window.Left || size.Y <= buffer.window.Bottom - buffer.window.Top ||
+    // As on Windows: the window must stay whole inside the buffer, so that no
+    // repaint reads past the cells. The cap on the whole keeps a mistaken
+    // request from taking gigabytes.
+    if (size.X <= buffer.window.Right || size.Y <= buffer.window.Bottom ||
         int64_t(size.X) * size.Y > 16 * 1024 * 1024) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -56,11 +56,30 @@ constexpr size_t kHeldMax = 65536;
 char held[kHeldMax];
 std::atomic<size_t> held_length{0};
 
-std::string str_cap(const char* name) {
+std::string why_not_ready;  // set when load() finds no usable terminal
+
+// terminfo's output routine takes no context: each thread pads into its own.
+thread_local std::string* padding_target;
+int pad_into_target(int c) {
+    padding_target->push_back(static_cast<char>(c));
+    return c;
+}
+
+// Capabilities carry padding marks ($<5>): only terminfo's own output routine
+// knows whether this terminal needs the delay characters or none at all.
+std::string padded(const char* capability) {
+    std::string out;
+    padding_target = &out;
+    tputs(capability, 1, pad_into_target);
+    return out;
+}
+
+std::string raw_cap(const char* name) {
     char* s = tigetstr(const_cast<char*>(name));
     if (s == nullptr || s == reinterpret_cast<char*>(-1)) return std::string();
     return s;
 }
+std::string str_cap(const char* name) { return padded(raw_cap(name).c_str()); }
 
 bool locale_is_utf8() {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
@@ -118,11 +137,27 @@ void build_glyphs(bool utf8) {
 }
 
 void load() {
-    if (!isatty(1)) return;
+    if (!isatty(1)) {
+        why_not_ready = "standard output is not a terminal.";
+        return;
+    }
+    const char* kind = getenv("TERM");
+    if (kind == nullptr || *kind == 0) {
+        why_not_ready = "TERM is not set, so the kind of terminal is unknown.";
+        return;
+    }
+    std::string term = std::string("TERM=") + kind;
     int err = 0;
-    if (setupterm(nullptr, 1, &err) != 0) return;  // 0 is OK, without curses.h
-    cup = str_cap("cup");
-    if (cup.empty()) return;
+    if (setupterm(nullptr, 1, &err) != 0) {  // 0 is OK, without curses.h
+        why_not_ready = term + (err == 1 ? " is a printing terminal." : " is not in the terminfo database.");
+        return;
+    }
+    // Capabilities with parameters are padded once tparm has filled them in.
+    cup = raw_cap("cup");
+    if (cup.empty()) {
+        why_not_ready = term + " cannot move the cursor.";
+        return;
+    }
     Caps& c = capabilities;
     c.enter_screen = str_cap("smcup");
     c.leave_screen = str_cap("rmcup");
@@ -131,8 +166,8 @@ void load() {
     c.bold = str_cap("bold");
     c.hide_cursor = str_cap("civis");
     c.show_cursor = str_cap("cnorm");
-    setaf = str_cap("setaf");
-    setab = str_cap("setab");
+    setaf = raw_cap("setaf");
+    setab = raw_cap("setab");
     c.colours = setaf.empty() ? 0 : tigetnum(const_cast<char*>("colors"));
     if (c.colours < 0) c.colours = 0;
     // A status line, where the terminal has one, is where its title goes.
@@ -192,11 +227,13 @@ bool output_ready() {
     return ready;
 }
 
+const std::string& output_refusal() { return why_not_ready; }
+
 bool input_ready() { return isatty(0) != 0; }
 
 const Caps& caps() { return capabilities; }
 
-std::string move_to(int row, int column) { return tiparm(cup.c_str(), row, column); }
+std::string move_to(int row, int column) { return padded(tiparm(cup.c_str(), row, column)); }
 
 // Console colours are blue 1, green 2, red 4; ANSI ones red 1, green 2, blue 4.
 static int ansi(int console_colour) {
@@ -208,8 +245,8 @@ std::string colour_change(WORD from, WORD to) {
     int fg = to & 0x0F, bg = (to >> 4) & 0x0F;
     std::string s;
     if (c.colours >= 16) {
-        if (from == 0xFFFF || (from & 0x0F) != fg) s += tiparm(setaf.c_str(), ansi(fg) + (fg & 8));
-        if (from == 0xFFFF || ((from >> 4) & 0x0F) != bg) s += tiparm(setab.c_str(), ansi(bg) + (bg & 8));
+        if (from == 0xFFFF || (from & 0x0F) != fg) s += padded(tiparm(setaf.c_str(), ansi(fg) + (fg & 8)));
+        if (from == 0xFFFF || ((from >> 4) & 0x0F) != bg) s += padded(tiparm(setab.c_str(), ansi(bg) + (bg & 8)));
         return s;
     }
     // Eight colours: the bright foregrounds are bold, and a bright
@@ -217,8 +254,8 @@ std::string colour_change(WORD from, WORD to) {
     s = c.reset_attributes;
     if (fg & 8) s += c.bold;
     if (c.colours >= 8) {
-        s += tiparm(setaf.c_str(), ansi(fg & 7));
-        s += tiparm(setab.c_str(), ansi(bg & 7));
+        s += padded(tiparm(setaf.c_str(), ansi(fg & 7)));
+        s += padded(tiparm(setab.c_str(), ansi(bg & 7)));
     }
     return s;
 }

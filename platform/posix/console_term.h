@@ -16,6 +16,8 @@ namespace posix::term {
 // not a terminal, or one that cannot place the cursor: then there is no
 // console, as on Windows without one.
 bool output_ready();
+// Why not, when it is not: one sentence naming the cause.
+const std::string& output_refusal();
 // Standard input is a terminal.
 bool input_ready();
 

@@ -21,6 +21,9 @@ namespace posix {
 
 namespace {
 thread_local DWORD last_error = 0;
+// Where a failure has a cause more precise than its code (which terminal
+// setting is missing), FormatMessageA gives it; any later error forgets it.
+thread_local std::string last_error_text;
 
 // A write to a closed pipe must come back short, so that the caller can
 // report it; the default SIGPIPE would end the process without a word.
@@ -69,12 +72,12 @@ void set_error_from_errno(int err) {
         case EIO: code = ERROR_DEVICE_NOT_CONNECTED; break;
         default: code = ERROR_GEN_FAILURE; break;
     }
-    last_error = code;
+    SetLastError(code);
 }
 
 HandleObject* object_of(HANDLE h) {
     if (h == nullptr || h == INVALID_HANDLE_VALUE) {
-        last_error = ERROR_INVALID_HANDLE;
+        SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     return static_cast<HandleObject*>(h);
@@ -134,6 +137,11 @@ BOOL HandleObject::close() {
     return TRUE;
 }
 
+void set_error_with_text(DWORD code, const std::string& text) {
+    SetLastError(code);
+    last_error_text = text;
+}
+
 }  // namespace posix
 
 using posix::HandleObject;
@@ -142,7 +150,26 @@ using posix::object_of;
 extern "C" {
 
 DWORD WINAPI GetLastError(void) { return posix::last_error; }
-void WINAPI SetLastError(DWORD code) { posix::last_error = code; }
+void WINAPI SetLastError(DWORD code) {
+    posix::last_error = code;
+    posix::last_error_text.clear();
+}
+
+// The system's texts are Windows' own; here there is only the cause that a
+// failure of this thread left with its code.
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD, LPSTR buffer, DWORD size, va_list*) {
+    const std::string& text = posix::last_error_text;
+    if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || code != posix::last_error || text.empty()) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    if (text.size() >= size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
 
 HANDLE WINAPI GetStdHandle(DWORD which) {
     int fd;

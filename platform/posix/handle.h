@@ -3,6 +3,8 @@
 // CloseHandle and GetFileType reach the right code without a switch.
 #pragma once
 
+#include <string>
+
 #include "platform/posix/win_types.h"
 
 namespace posix {
@@ -26,6 +28,8 @@ HandleObject* object_of(HANDLE h);
 
 // Maps errno to the nearest Windows error code and stores it.
 void set_error_from_errno(int err);
+// Stores an error code with the cause that FormatMessageA gives for it.
+void set_error_with_text(DWORD code, const std::string& text);
 
 // Device names that CreateFileA hands to another area. Each returns a new
 // object, or null with the last error set. The areas' backends define them.

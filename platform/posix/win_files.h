@@ -1,6 +1,8 @@
 // Files, standard handles, paths, process, threads, memory and time.
 #pragma once
 
+#include <cstdarg>
+
 #include "platform/posix/win_types.h"
 
 #define GENERIC_READ 0x80000000UL
@@ -44,6 +46,9 @@
 #define MEM_RELEASE 0x00008000
 #define PAGE_READWRITE 0x04
 
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+
 #define INFINITE 0xFFFFFFFFUL
 #define WAIT_OBJECT_0 0x00000000UL
 #define WAIT_TIMEOUT 0x00000102UL
@@ -82,6 +87,8 @@ BOOL WINAPI CloseHandle(HANDLE h);
 DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD method);
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file_part);
 LPSTR WINAPI GetCommandLineA(void);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD code, DWORD language, LPSTR buffer, DWORD size,
+                            va_list* arguments);
 
 [[noreturn]] void WINAPI ExitProcess(UINT code);
 HANDLE WINAPI GetCurrentProcess(void);

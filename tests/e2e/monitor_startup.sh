@@ -32,10 +32,27 @@ check "abc is no port: prompt" wait_for 5 "Press its number"
 keys Escape
 check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
 
-# Monitoring, then ESC: exit 0 within a second, the screen given back.
 start_sim --baud 115200 --model A
-start_rxmon 1 0
+# Nothing to draw on, or no keyboard to ask for the port: one line saying
+# why, exit code 1 at once, the terminal's settings as they were.
+while IFS='|' read -r run says; do
+    start_in_terminal "export RXMON_COM1='$RXMON_COM1'; s=\$(stty -g); timeout 3 env $run 2>$work/err; c=\$?
+                       [ \"\$s\" = \"\$(stty -g)\" ] || c=stty; (exit \$c)"
+    check "${run/$rxmon/rxmon} ends with 1" [ "$(wait_exit 5)" = 1 ]
+    check "${run/$rxmon/rxmon} says why" bash -c "[ \$(wc -l <$work/err) = 1 ] && grep -qF '$says' $work/err"
+done <<END
+TERM=dumb $rxmon 1|TERM=dumb cannot move the cursor
+TERM=nonesuch $rxmon 1|TERM=nonesuch is not in the terminfo database
+-u TERM $rxmon 1|TERM is not set
+$rxmon 1 >$work/out|standard output is not a terminal
+$rxmon </dev/null|give the COM port (1-9) as the first argument
+END
+
+# Monitoring, then ESC: exit 0 within a second, the screen given back. The
+# terminal's padding marks ($<5>) are terminfo's to deal with, never shown.
+start_in_terminal "env TERM=vt100 RXMON_COM1='$RXMON_COM1' $rxmon 1 0"
 check "monitor shows the model" wait_for 10 "SR-A10"
+check "no padding marks" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -qF '\$<'"
 keys Escape
 start=$(date +%s%N)
 code=$(wait_exit 3)
@@ -43,5 +60,5 @@ ms=$(( ($(date +%s%N) - start) / 1000000 ))
 check "ESC ends with 0" [ "$code" = 0 ]
 check "ESC ends within a second (${ms} ms)" [ "$ms" -lt 1000 ]
 check "terminal given back" wait_for 2 "rxmon ended"
-check "monitor screen gone" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -q 'scanner view'"
+check "screen gone, no marks left" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -qe 'scanner view' -e '\$<'"
 finish

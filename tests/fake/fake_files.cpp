@@ -170,5 +170,6 @@ LPSTR WINAPI GetCommandLineA(void) {
 
 DWORD WINAPI GetLastError(void) { return 0; }
 void WINAPI SetLastError(DWORD) {}
+DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, va_list*) { return 0; }
 
 }  // extern "C"

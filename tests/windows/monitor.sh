@@ -34,10 +34,17 @@ check "missing port is named" wait_for 2 "COM7 cannot be opened"
 timeout 60 /usr/lib/wine/wine64 "$win_build/rxmon.exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/null
 check "out-of-range port ends with 1" [ $? = 1 ]
 check "and says why" grep -q "COM12? Use 1 to 9." "$work/range.err"
+start_exe "</dev/null"
+check "no port and no keyboard ends with 1" [ "$(wait_exit 60)" = 1 ]
+check "and asks for the port as an argument" wait_for 2 "give the COM port (1-9)"
 
 # The baud-rate search finds the simulator at 38400 through wine's serial
 # layer, and the readings, the title and the keys work as on Linux.
 start_sim --baud 38400 --model B --signal fixed:512 --link "$WINEPREFIX/dosdevices/com1"
+# Without a terminal wine gives the program no console: it must not poll blind.
+timeout 60 /usr/lib/wine/wine64 "$win_build/rxmon.exe" 1 </dev/null >"$work/blind.out" 2>"$work/blind.err"
+check "no console ends with 1" [ $? = 1 ]
+check "and says so" grep -q "no screen to draw on" "$work/blind.err"
 start_exe 1 0
 check "found at 38400" wait_for 60 "38400 baud"
 check "model" wait_for 5 "SR-B20"

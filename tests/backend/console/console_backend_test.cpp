@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <string>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -147,6 +149,34 @@ TEST(NoTerminal, TheConsoleCallsFailAndTheScreenOpensDrawsAndIsGivenBackWithoutS
     EXPECT_EQ(saved_cells, nullptr);
     EXPECT_EQ(scr_rows, 2);
     EXPECT_EQ(scr_cols, 16);
+}
+
+// A buffer that would cut the window at its right or bottom edge is refused,
+// as on Windows: a repaint would read past the cells. The cases run in a new
+// process, whose output is a pseudo-terminal from the start; it ends with
+// the number that came out wrong.
+int buffer_cases_wrong() {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(master), unlockpt(master);
+    dup2(open(ptsname(master), O_RDWR | O_NOCTTY), 1);
+    std::thread([master] { for (char drain[4096]; read(master, drain, sizeof drain) > 0;) {} }).detach();
+    setenv("TERM", "xterm", 1);
+    HANDLE h = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const struct { SMALL_RECT window; COORD size; BOOL taken; } cases[] = {
+        {{10, 0, 49, 19}, {45, 24}, FALSE}, {{0, 4, 39, 23}, {80, 20}, FALSE}, {{10, 4, 49, 23}, {50, 24}, TRUE}};
+    int wrong = 0;
+    for (const auto& c : cases) {
+        SetConsoleScreenBufferSize(h, COORD{80, 24});
+        SetConsoleWindowInfo(h, TRUE, &c.window);
+        wrong += SetConsoleScreenBufferSize(h, c.size) != c.taken ||
+                 (!c.taken && GetLastError() != ERROR_INVALID_PARAMETER);
+    }
+    return wrong;
+}
+
+TEST(OnATerminal, TheBufferMustHoldTheWholeWindow) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(_exit(buffer_cases_wrong()), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(NoTerminal, NoKeyComesAndNothingWaits) {
