@@ -71,14 +71,6 @@ void set_error_from_errno(int err) {
     last_error = code;
 }
 
-HandleObject* object_of(HANDLE h) {
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) {
-        last_error = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    return static_cast<HandleObject*>(h);
-}
-
 BOOL HandleObject::read(void* buffer, DWORD count, DWORD* done) {
     for (;;) {
         ssize_t n = ::read(fd, buffer, count);
@@ -154,8 +146,11 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
     }
     // Windows gives null for a process started without that handle.
     if (fcntl(fd, F_GETFD) < 0) return nullptr;
+    static const HANDLE handles[3] = {posix::handle_of(&posix::std_objects[0], true),
+                                      posix::handle_of(&posix::std_objects[1], true),
+                                      posix::handle_of(&posix::std_objects[2], true)};
     posix::std_objects[fd].fd = fd;
-    return &posix::std_objects[fd];
+    return handles[fd];
 }
 
 DWORD WINAPI GetFileType(HANDLE h) {
@@ -219,7 +214,14 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         }
         o = new posix::FileObject(fd);
     }
-    return o ? static_cast<HANDLE>(o) : INVALID_HANDLE_VALUE;
+    if (o == nullptr) return INVALID_HANDLE_VALUE;
+    HANDLE h = posix::handle_of(o);
+    if (h == INVALID_HANDLE_VALUE) {
+        o->close();
+        o->release_handle();
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    }
+    return h;
 }
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
@@ -240,12 +242,13 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
     return o ? o->write(buffer, count, done) : FALSE;
 }
 
+// A standard handle stays: closing it closes the descriptor, as above.
 BOOL WINAPI CloseHandle(HANDLE h) {
-    HandleObject* o = object_of(h);
+    bool permanent = false;
+    HandleObject* o = posix::handle_close(h, &permanent);
     if (o == nullptr) return FALSE;
-    if (o >= &posix::std_objects[0] && o <= &posix::std_objects[2]) return o->close();
     BOOL ok = o->close();
-    o->release_handle();
+    if (!permanent) o->release_handle();
     return ok;
 }
 

@@ -20,9 +20,16 @@ struct HandleObject {
     virtual void release_handle() { delete this; }
 };
 
-// The object behind a handle, or null (with ERROR_INVALID_HANDLE set) for
-// null and INVALID_HANDLE_VALUE.
+// A new handle for an object (platform/posix/handle_table.cpp), or
+// INVALID_HANDLE_VALUE with the last error set when the table is full. A
+// permanent handle (standard handles, the process) outlives CloseHandle.
+HANDLE handle_of(HandleObject* o, bool permanent = false);
+// The object behind a live handle, or null with ERROR_INVALID_HANDLE set:
+// for null, INVALID_HANDLE_VALUE, a closed handle or a made-up value.
 HandleObject* object_of(HANDLE h);
+// Ends a live handle and returns its object for CloseHandle to close and
+// release (null, with ERROR_INVALID_HANDLE set, for any other value).
+HandleObject* handle_close(HANDLE h, bool* permanent);
 
 // Maps errno to the nearest Windows error code and stores it.
 void set_error_from_errno(int err);
