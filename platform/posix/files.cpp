@@ -36,9 +36,10 @@ struct FileObject : HandleObject {
 struct StdObject : HandleObject {
     explicit StdObject(int descriptor) { fd = descriptor; }
     BOOL write(const void* buffer, DWORD count, DWORD* done) override {
-        if (console_holds_output(fd, buffer, count)) {
-            *done = count;
-            return TRUE;
+        if (console_holds_output(fd, buffer, count, done)) {
+            if (*done == count) return TRUE;
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
         }
         return HandleObject::write(buffer, count, done);
     }

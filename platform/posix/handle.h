@@ -41,9 +41,10 @@ HandleObject* open_console_input(DWORD access);
 HandleObject* open_serial(int number, DWORD access, DWORD creation);
 
 // The console backend's say over text written to standard output or error
-// while its full screen hides the user's terminal: true when it has kept
-// the bytes, to show them once the terminal is given back.
-bool console_holds_output(int fd, const void* data, DWORD count);
+// while its full screen hides the user's terminal: true when it has taken
+// the bytes, to show them once the terminal is given back; *kept is how many
+// it could keep (fewer only past the held text's limit, or without memory).
+bool console_holds_output(int fd, const void* data, DWORD count, DWORD* kept);
 
 // Called by ExitProcess (and the fatal signal handlers) before the process
 // ends, so that a terminal taken over is always given back. Functions run in
