@@ -4,6 +4,16 @@
 
 #include <cstring>
 
+// The run of sections that holds every text constant and nothing else
+// (tools/text_constant.h). On PE the linker sorts ".data$..." sections by
+// name, so these two enclose the constants' own.
+#if defined(_WIN32)
+[[gnu::section(".data$_ZN9textconst8Constant")]] static char rxmon_texts_begin[1];
+[[gnu::section(".data$_ZN9textconst8Constant_end")]] static char rxmon_texts_end[1];
+#else
+extern "C" char rxmon_texts_begin[], rxmon_texts_end[];  // tools/text_constants.ld
+#endif
+
 namespace {
 constexpr uint8_t class_of(int c) {
     if (c >= 'A' && c <= 'Z') return CC_UPPER;
@@ -11,6 +21,11 @@ constexpr uint8_t class_of(int c) {
     if (c >= '0' && c <= '9') return CC_DIGIT;
     if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return CC_BLANK;
     return 0;
+}
+
+bool is_text_constant(const char* text) {
+    auto at = reinterpret_cast<uintptr_t>(text);
+    return at >= reinterpret_cast<uintptr_t>(+rxmon_texts_begin) && at < reinterpret_cast<uintptr_t>(+rxmon_texts_end);
 }
 
 // A one-character value expanded into a text of its own.
@@ -38,6 +53,7 @@ const uint8_t char_class[256] = {
 
 const char* txt_unscramble(const char* text) {
     if (txt_is_char(text)) return text;
+    if (!is_text_constant(text)) return text;
     auto* t = reinterpret_cast<unsigned char*>(const_cast<char*>(text));
     unsigned marker = t[0];
     if (marker < 0x80 || marker > 0x9F) return text;
@@ -151,9 +167,7 @@ void txt_trim_right(char* text) {
 
 int txt_trim_left(char* text) {
     text = txt_unscramble(text);
-    // The rest moves as the bytes it is: measured with txt_len, a rest that
-    // happened to read as a text constant would be rewritten on the way.
-    while (cc_is(text[0], CC_BLANK)) mem_move(text + 1, text, static_cast<int64_t>(strlen(text + 1)) + 1);
+    while (cc_is(text[0], CC_BLANK)) mem_move(text + 1, text, txt_len(text + 1) + 1);
     return static_cast<unsigned char>(text[0]);
 }
 

@@ -19,8 +19,9 @@ inline bool cc_is(char c, uint8_t bits) { return (char_class[static_cast<uint8_t
 inline const char* txt_char(int c) { return reinterpret_cast<const char*>(static_cast<uintptr_t>(c & 0xFF)); }
 inline bool txt_is_char(const char* t) { return reinterpret_cast<uintptr_t>(t) < 256; }
 
-// Plain form of a text constant, in place; other texts and one-character
-// values come back untouched.
+// Plain form of a text constant, in place; any other text (whatever its
+// bytes: only T() makes constants) and one-character values come back
+// untouched.
 const char* txt_unscramble(const char* text);
 inline char* txt_unscramble(char* text) { return const_cast<char*>(txt_unscramble(static_cast<const char*>(text))); }
 

@@ -4,8 +4,17 @@
 // below while it builds, so the program image holds only the stored form:
 // a marker byte, one scrambled byte per character, a terminator. The stored
 // array is writable, because txt_unscramble turns it into plain text in place
-// on its first use. A literal whose first byte lies in 0x80..0x9F is refused
-// here, since after its first use it could pass for a stored constant again.
+// on its first use. A literal holding a byte 0x80..0x9F is refused here,
+// since after its first use it, or a part of it behind that byte, could pass
+// for a stored constant again.
+//
+// A text counts as a constant only where the build put the constants: the
+// template's storage lands in sections named after it (".data._ZN9textconst8
+// Constant..." on ELF, ".data$_ZN9textconst8Constant..." on PE), which the
+// linker gathers into one run that runtime/txt.cpp knows the ends of
+// (tools/text_constants.ld on ELF; on PE the sorted '$' sections). Bytes from
+// outside the program (a scanner's reply, a file name) are never taken for a
+// constant, whatever they hold.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +46,7 @@ struct Stored {
     char bytes[N + 1];
 };
 
-void text_begins_with_a_marker_byte();  // never defined: calling it stops the build
+void text_holds_a_marker_byte();  // never defined: calling it stops the build
 
 template <size_t N>
 consteval Stored<N> scramble(const Literal<N>& plain) {
@@ -47,8 +56,10 @@ consteval Stored<N> scramble(const Literal<N>& plain) {
         out.bytes[0] = 0;  // the empty text stays plain: a marker alone reads as plain text
         return out;
     } else {
-        unsigned char first = static_cast<unsigned char>(plain.chars[0]);
-        if (first >= 0x80 && first <= 0x9F) text_begins_with_a_marker_byte();
+        for (size_t i = 0; i < n; ++i) {
+            unsigned char c = static_cast<unsigned char>(plain.chars[i]);
+            if (c >= 0x80 && c <= 0x9F) text_holds_a_marker_byte();
+        }
         uint16_t state = kStart;
         unsigned check = 0;
         for (size_t i = 0; i < n; ++i) {
@@ -69,6 +80,7 @@ consteval Stored<N> scramble(const Literal<N>& plain) {
 // The template argument is the stored form, not the literal: the compiler
 // describes template arguments in its debugging information, and the plain
 // text must not reach the binary that way either.
+// Its name is in the section names above: rename them together.
 template <auto S>
 struct Constant {
     static inline std::remove_const_t<decltype(S)> storage = S;

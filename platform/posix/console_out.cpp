@@ -206,7 +206,12 @@ HandleObject* open_console_output(DWORD) {
 
 std::atomic<int64_t> term::console_write_calls{0};
 
-bool console_holds_output(int fd, const void* data, DWORD count) { return term::hold_output(fd, data, count); }
+bool console_holds_output(int fd, const void* data, DWORD count, DWORD* kept) {
+    size_t n = 0;
+    if (!term::hold_output(fd, data, count, &n)) return false;
+    *kept = static_cast<DWORD>(n);
+    return true;
+}
 
 void term::repaint_if_resized() {
     std::lock_guard<std::mutex> g(mutex);

@@ -24,6 +24,7 @@
 
 #include "platform/posix/console_term.h"
 #include "platform/posix/handle.h"
+#include "platform/posix/held_text.h"
 
 // term.h defines macros named after every capability; none may leak.
 #undef columns
@@ -50,11 +51,6 @@ std::atomic<bool> ended{false};  // given back on the way out: draw no more
 struct termios saved_input;
 std::string leave_sequence, show_sequence;
 const char kTitlePop[] = "\033[23;0t";  // xterm's title stack; others ignore it
-
-// Held text: written again after the full screen is given back.
-constexpr size_t kHeldMax = 65536;
-char held[kHeldMax];
-std::atomic<size_t> held_length{0};
 
 std::string why_not_ready;  // set when load() finds no usable terminal
 
@@ -274,10 +270,7 @@ void put(const std::string& bytes) {
 void set_full_screen(bool on) {
     install_hooks();
     full_screen.store(on);
-    if (!on) {
-        size_t n = held_length.exchange(0);
-        if (n) write_all(1, held, n);
-    }
+    if (!on) held_write_out(1);
 }
 
 void set_cursor_hidden(bool hidden) {
@@ -316,14 +309,11 @@ void set_raw_input(bool raw, bool signal_keys) {
     if (!raw) input_raw.store(false);
 }
 
-bool hold_output(int fd, const void* data, size_t count) {
+bool hold_output(int fd, const void* data, size_t count, size_t* kept) {
     if (!full_screen.load() || (fd != 1 && fd != 2) || !isatty(fd)) return false;
     struct stat a, b;
     if (fstat(fd, &a) != 0 || fstat(1, &b) != 0 || a.st_rdev != b.st_rdev) return false;
-    size_t at = held_length.load();
-    size_t n = count < kHeldMax - at ? count : kHeldMax - at;
-    memcpy(held + at, data, n);
-    held_length.store(at + n);
+    *kept = held_keep(data, count);
     return true;
 }
 
@@ -333,8 +323,7 @@ void give_back() {
     if (cursor_hidden.exchange(false)) write_all(1, show_sequence.data(), show_sequence.size());
     if (title_pushed.exchange(false)) write_all(1, kTitlePop, sizeof kTitlePop - 1);
     if (input_raw.exchange(false)) tcsetattr(0, TCSANOW, &saved_input);
-    size_t n = held_length.exchange(0);
-    if (n) write_all(1, held, n);
+    held_write_out(1);
 }
 
 bool take_resize() {

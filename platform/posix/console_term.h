@@ -55,8 +55,9 @@ void set_title_pushed();
 void set_raw_input(bool raw, bool signal_keys);
 // Text that the standard handles write while the full screen shows; it is
 // written again after the screen is given back, so that a fatal message
-// stays visible. Returns false when the bytes should go out as usual.
-bool hold_output(int fd, const void* data, size_t count);
+// stays visible. Returns false when the bytes should go out as usual, else
+// sets how many were kept (held_text.h).
+bool hold_output(int fd, const void* data, size_t count, size_t* kept);
 // Gives everything back; safe in a signal handler and safe to repeat.
 void give_back();
 

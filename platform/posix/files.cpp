@@ -40,9 +40,10 @@ struct FileObject : HandleObject {
 struct StdObject : HandleObject {
     explicit StdObject(int descriptor) { fd = descriptor; }
     BOOL write(const void* buffer, DWORD count, DWORD* done) override {
-        if (console_holds_output(fd, buffer, count)) {
-            *done = count;
-            return TRUE;
+        if (console_holds_output(fd, buffer, count, done)) {
+            if (*done == count) return TRUE;
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
         }
         return HandleObject::write(buffer, count, done);
     }
@@ -73,14 +74,6 @@ void set_error_from_errno(int err) {
         default: code = ERROR_GEN_FAILURE; break;
     }
     SetLastError(code);
-}
-
-HandleObject* object_of(HANDLE h) {
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return static_cast<HandleObject*>(h);
 }
 
 BOOL HandleObject::read(void* buffer, DWORD count, DWORD* done) {
@@ -182,8 +175,11 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
     }
     // Windows gives null for a process started without that handle.
     if (fcntl(fd, F_GETFD) < 0) return nullptr;
+    static const HANDLE handles[3] = {posix::handle_of(&posix::std_objects[0], true),
+                                      posix::handle_of(&posix::std_objects[1], true),
+                                      posix::handle_of(&posix::std_objects[2], true)};
     posix::std_objects[fd].fd = fd;
-    return &posix::std_objects[fd];
+    return handles[fd];
 }
 
 DWORD WINAPI GetFileType(HANDLE h) {
@@ -251,7 +247,14 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         }
     }
-    return o ? static_cast<HANDLE>(o) : INVALID_HANDLE_VALUE;
+    if (o == nullptr) return INVALID_HANDLE_VALUE;
+    HANDLE h = posix::handle_of(o);
+    if (h == INVALID_HANDLE_VALUE) {
+        o->close();
+        o->release_handle();
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    }
+    return h;
 }
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED overlapped) {
@@ -272,12 +275,13 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
     return o ? o->write(buffer, count, done) : FALSE;
 }
 
+// A standard handle stays: closing it closes the descriptor, as above.
 BOOL WINAPI CloseHandle(HANDLE h) {
-    HandleObject* o = object_of(h);
+    bool permanent = false;
+    HandleObject* o = posix::handle_close(h, &permanent);
     if (o == nullptr) return FALSE;
-    if (o >= &posix::std_objects[0] && o <= &posix::std_objects[2]) return o->close();
     BOOL ok = o->close();
-    o->release_handle();
+    if (!permanent) o->release_handle();
     return ok;
 }
 

@@ -22,9 +22,16 @@ struct HandleObject {
     virtual void release_handle() { delete this; }
 };
 
-// The object behind a handle, or null (with ERROR_INVALID_HANDLE set) for
-// null and INVALID_HANDLE_VALUE.
+// A new handle for an object (platform/posix/handle_table.cpp), or
+// INVALID_HANDLE_VALUE with the last error set when the table is full. A
+// permanent handle (standard handles, the process) outlives CloseHandle.
+HANDLE handle_of(HandleObject* o, bool permanent = false);
+// The object behind a live handle, or null with ERROR_INVALID_HANDLE set:
+// for null, INVALID_HANDLE_VALUE, a closed handle or a made-up value.
 HandleObject* object_of(HANDLE h);
+// Ends a live handle and returns its object for CloseHandle to close and
+// release (null, with ERROR_INVALID_HANDLE set, for any other value).
+HandleObject* handle_close(HANDLE h, bool* permanent);
 
 // Maps errno to the nearest Windows error code and stores it.
 void set_error_from_errno(int err);
@@ -38,9 +45,10 @@ HandleObject* open_console_input(DWORD access);
 HandleObject* open_serial(int number, DWORD access, DWORD creation);
 
 // The console backend's say over text written to standard output or error
-// while its full screen hides the user's terminal: true when it has kept
-// the bytes, to show them once the terminal is given back.
-bool console_holds_output(int fd, const void* data, DWORD count);
+// while its full screen hides the user's terminal: true when it has taken
+// the bytes, to show them once the terminal is given back; *kept is how many
+// it could keep (fewer only past the held text's limit, or without memory).
+bool console_holds_output(int fd, const void* data, DWORD count, DWORD* kept);
 
 // Called by ExitProcess (and the fatal signal handlers) before the process
 // ends, so that a terminal taken over is always given back. Functions run in

@@ -117,7 +117,10 @@ void WINAPI ExitProcess(UINT code) {
     _exit(static_cast<int>(code));
 }
 
-HANDLE WINAPI GetCurrentProcess(void) { return &posix::current_process; }
+HANDLE WINAPI GetCurrentProcess(void) {
+    static const HANDLE process = posix::handle_of(&posix::current_process, true);
+    return process;
+}
 
 // Raising priority needs privileges that a user rarely has; like a Windows
 // process without them, the call then just reports failure.
@@ -141,6 +144,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREA
     }
     t->start = start;
     t->arg = arg;
+    HANDLE h = posix::handle_of(t);
+    if (h == INVALID_HANDLE_VALUE) {
+        delete t;
+        return nullptr;
+    }
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -149,12 +157,14 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREA
     int err = pthread_create(&id, &attr, posix::thread_main, t);
     pthread_attr_destroy(&attr);
     if (err != 0) {
+        bool permanent;
+        posix::handle_close(h, &permanent);
         delete t;
         posix::set_error_from_errno(err);
         return nullptr;
     }
-    if (thread_id) *thread_id = static_cast<DWORD>(reinterpret_cast<uintptr_t>(t));
-    return t;
+    if (thread_id) *thread_id = static_cast<DWORD>(reinterpret_cast<uintptr_t>(h));
+    return h;
 }
 
 void WINAPI ExitThread(DWORD code) {

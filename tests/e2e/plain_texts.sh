@@ -15,6 +15,12 @@ check() {  # program, texts...
             fail=1
         fi
     done
+    # Each stored text lies where txt_unscramble takes texts for constants
+    # (only the empty text, all zeros, may lie apart: it reads plain anyway).
+    if objdump -t "$program" | grep 9textconst8Constant | grep -qv -e ' rxmon_texts' -e ' \.bss'; then
+        echo "a text constant of $program lies outside rxmon_texts"
+        fail=1
+    fi
 }
 
 # The texts are really there, and say what they should once unscrambled.

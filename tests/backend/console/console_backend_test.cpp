@@ -1,13 +1,18 @@
-// The terminal console's key decoder, and the console calls when standard
+// The terminal console's key decoder, the console calls when standard
 // output is no terminal (as under CTest): they fail as on Windows without a
-// console, and the screen code neither hangs nor crashes.
+// console, and the screen code neither hangs nor crashes; and the text
+// written while the full screen shows, on a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
-#include <thread>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -187,6 +192,57 @@ TEST(NoTerminal, NoKeyComesAndNothingWaits) {
     DWORD n = 5;
     EXPECT_FALSE(ReadConsoleInputA(std_in, &r, 1, &n));
     EXPECT_EQ(n, 0u);
+}
+
+// Two threads write 200 KiB to standard output while the full screen shows,
+// then one write is too large to hold: every line must come out once the
+// terminal is given back, whole and once, and then the report of the short
+// write, which names the handle.
+TEST(HeldOutput, EverythingWrittenUnderTheFullScreenComesOutAfterIt) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const size_t kLines = 200000, kTooLarge = 17 << 20;
+    pid_t child = fork();
+    if (child == 0) {
+        int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+        termios raw{};
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+        dup2(slave, 1), dup2(slave, 2);
+        std_init(1);
+        posix::term::set_full_screen(true);
+        auto writer = [](char letter) {
+            const std::string line = std::string(99, letter) + "\n";
+            for (int i = 0; i < 1000; ++i)
+                if (out_write(std_out, line.data(), 100) != 100) _exit(3);
+        };
+        std::thread a(writer, 'a'), b(writer, 'b');
+        a.join(), b.join();
+        out_write(std_out, std::string(kTooLarge, 'c').data(), kTooLarge);
+        _exit(0);  // not reached: the short write is reported
+    }
+    std::string got;
+    char chunk[65536];
+    pollfd p{master, POLLIN, 0};
+    for (ssize_t n = 1; n > 0 && poll(&p, 1, 5000) > 0;)
+        if ((n = read(master, chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    ASSERT_GT(got.size(), kLines);
+    int lines[2] = {0, 0};
+    for (size_t at = 0; at < kLines; at += 100)
+        if (got.compare(at, 100, std::string(99, got[at]) + "\n") == 0 && (got[at] == 'a' || got[at] == 'b'))
+            ++lines[got[at] - 'a'];
+    EXPECT_EQ(lines[0], 1000);
+    EXPECT_EQ(lines[1], 1000);
+    size_t report = got.find("Short write", kLines);
+    ASSERT_NE(report, std::string::npos);
+    EXPECT_EQ(got.find_first_not_of('c', kLines), size_t(16) << 20);  // held up to 16 MiB in all
+    EXPECT_NE(got.find("<stdout>", report), std::string::npos);
 }
 
 }  // namespace

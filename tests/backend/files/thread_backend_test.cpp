@@ -1,4 +1,5 @@
-// Threads over the POSIX layer: a handle closed while its thread still runs.
+// Threads and handles over the POSIX layer: a handle closed while its thread
+// still runs, and handles that are closed or were never opened.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -32,6 +33,30 @@ TEST(Threads, WaitingOnAThreadReturnsWhenItEnds) {
     EXPECT_EQ(WaitForSingleObject(t, 2000), WAIT_OBJECT_0);
     EXPECT_EQ(stage.load(), 2);
     EXPECT_TRUE(CloseHandle(t));
+}
+
+TEST(Handles, ClosedAndMadeUpHandlesAreRefusedAsOnWindows) {
+    HANDLE file = CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    stage = 1;
+    HANDLE thread = CreateThread(nullptr, 0, worker, nullptr, 0, nullptr);
+    ASSERT_TRUE(CloseHandle(file));
+    ASSERT_TRUE(CloseHandle(thread));
+    for (HANDLE h : {file, thread, reinterpret_cast<HANDLE>(0x5000), reinterpret_cast<HANDLE>(0x1233)}) {
+        char byte = 0;
+        DWORD done = 9;
+        SetLastError(0);
+        EXPECT_FALSE(ReadFile(h, &byte, 1, &done, nullptr)) << h;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << h;
+        EXPECT_EQ(done, 0u) << h;
+        SetLastError(0);
+        EXPECT_FALSE(WriteFile(h, &byte, 1, &done, nullptr)) << h;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << h;
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(h)) << h;  // a second close
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << h;
+        EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED) << h;
+    }
 }
 
 }  // namespace

@@ -82,6 +82,16 @@ TEST_F(Polling, AGoodPassQueriesInOrderAndDrawsEveryRow) {
     EXPECT_NE(fake::console.title.find("146.2500"), std::string::npos) << fake::console.title;
 }
 
+TEST_F(Polling, RepliesThatReadAsStoredTextsKeepEveryPass) {
+    // 0x80 ^ ' ' ^ '3' ^ '3' passes the check of a stored text constant.
+    replies["IDN"] = "IDN,\x80 33\r";
+    replies["VER"] = "\x80 33\r";
+    answer_limit = 15;  // a top and two whole passes
+    poll_cycle();
+    EXPECT_EQ(commands(), "IDN VER LVL VER IDN TUN TUN SIG VER LVL VER IDN TUN TUN SIG VER IDN IDN ");
+    EXPECT_EQ(row(5).substr(0, 25), " Model: \x80 33  firmware 33") << row(5);
+}
+
 TEST_F(Polling, TwoSilentModelQueriesGiveUpAfterASecond) {
     answer_limit = 0;
     int64_t start = ms_now();

@@ -124,6 +124,10 @@ TEST_F(WavTest, TheNameIsCleanedAndChunksSkippedWithTheirPadBytes) {
     strcpy(name, "  \" C:\\my music\\a.wav\"  ");
     EXPECT_EQ(wav_probe(0, name, &message), WAV_PLAYABLE);
     EXPECT_STREQ(name, "C:\\my music\\a.wav");
+    fake::disk["\x80 33"] = fake::disk["C:\\my music\\a.wav"];  // a name that reads as a stored text
+    strcpy(name, " \x80 33");
+    EXPECT_EQ(wav_probe(0, name, &message), WAV_PLAYABLE);
+    EXPECT_STREQ(name, "\x80 33");
 
     const std::string samples = pcm16({0x1234, 0x5678});
     const std::string files[] = {

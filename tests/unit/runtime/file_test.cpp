@@ -167,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"C:\\rx\\rxmon.exe", "C:\\rx\\", "rxmon.exe", ""},
                       PathCase{"rxmon  3  1", "C:\\work\\", "rxmon", "  3  1"},
                       PathCase{"\"C:\\a b\\rxmon.exe 3", "C:\\a b\\", "rxmon.exe 3", ""},
-                      PathCase{"\"\" 4", "C:\\work\\", "", " 4"}));
+                      PathCase{"\"\" 4", "C:\\work\\", "", " 4"},
+                      PathCase{"\x80 33", "C:\\work\\", "\x80", " 33"}));  // reads as a stored text
 
 TEST(ProgramPathLimits, OnlyTheWantedResultsAreWrittenAndLongLinesAreCut) {
     fake::reset();
