@@ -18,6 +18,26 @@ void monitor_main() {
     baud_loop();
 }
 
+namespace {
+// A first argument that is not a number may still name a port where the
+// platform knows names (device paths, network ports); up to 200 characters,
+// so that the title still holds it.
+bool take_port_name(const char* arguments, const char** rest, int32_t* port) {
+    const char* start = txt_skip_blanks(arguments);
+    const char* end = start;
+    while (*end && !cc_is(*end, CC_BLANK)) ++end;
+    if (end == start || end - start > 200) return false;
+    txt_copy_n(mon.port_name, start, static_cast<int>(end - start));
+    *port = platform_port_number(mon.port_name);
+    if (*port == 0) {
+        mon.port_name[0] = 0;
+        return false;
+    }
+    *rest = end;
+    return true;
+}
+}  // namespace
+
 void monitor_startup() {
     con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));
     build_pitch_table();
@@ -26,7 +46,7 @@ void monitor_startup() {
     program_path(nullptr, nullptr, arguments);
     const char* rest = arguments;
     int32_t port = 0;
-    bool from_command_line = num_parse(arguments, &rest, &port) == 0;
+    bool from_command_line = num_parse(arguments, &rest, &port) == 0 || take_port_name(arguments, &rest, &port);
     if (!from_command_line) {
         out_print(std_err, T("No COM port given: which one is the scanner on (1-9)?\n"));
         out_print(std_err, T("Press its number, or ESC to give up:         "));
