@@ -24,7 +24,8 @@ connection: &scanner
 EOF
 ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
 server=$!
-for _ in $(seq 100); do ss -ltn | grep -qF "127.0.0.1:$port " && break; sleep 0.05; done
+listening=$(printf ':%04X 00000000:0000 0A' "$port")
+for _ in $(seq 100); do grep -qF "$listening" /proc/net/tcp && break; sleep 0.05; done
 url=rfc2217://127.0.0.1:$port
 start_rxmon "$url" 0
 check "rfc2217: the rate found through ser2net" wait_for 20 "38400 baud"

@@ -56,6 +56,7 @@ protected:
     int master = -1;
     pid_t server = 0;
     std::string config = "/tmp/rxmon-net-" + std::to_string(getpid()) + ".yaml";
+    std::string pid_file = config + ".pid";  // ser2net removes it at exit: never /dev/null
 
     void SetUp() override {
         master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -66,7 +67,7 @@ protected:
         close(listener(&port));
         std::ofstream(config) << "connection: &line\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
                               << "\n  connector: serialdev," << ptsname(master) << ",9600n81,local\n";
-        const char* argv[] = {"ser2net", "-n", "-u", "-c", config.c_str(), "-P", "/dev/null", nullptr};
+        const char* argv[] = {"ser2net", "-n", "-u", "-c", config.c_str(), "-P", pid_file.c_str(), nullptr};
         ASSERT_EQ(posix_spawnp(&server, "ser2net", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
         for (int i = 0; i < 200 && !listening(port); ++i) usleep(10'000);
         ASSERT_TRUE(listening(port)) << "ser2net (scripts/install-deps installs it) does not listen";
