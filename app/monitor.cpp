@@ -23,6 +23,24 @@ void monitor_main() {
 }
 
 namespace {
+// A first argument that is not a number may still name a port where the
+// platform knows names (device paths, network ports); up to 200 characters,
+// so that the title still holds it.
+bool take_port_name(const char* arguments, const char** rest, int32_t* port) {
+    const char* start = txt_skip_blanks(arguments);
+    const char* end = start;
+    while (*end && !cc_is(*end, CC_BLANK)) ++end;
+    if (end == start || end - start > 200) return false;
+    txt_copy_n(mon.port_name, start, static_cast<int>(end - start));
+    *port = platform_port_number(mon.port_name);
+    if (*port == 0) {
+        mon.port_name[0] = 0;
+        return false;
+    }
+    *rest = end;
+    return true;
+}
+
 // Ends the start-up before the port is opened or the terminal touched: one
 // line on error output, and exit code 1.
 [[noreturn]] void refuse(const char* line) {
@@ -54,7 +72,7 @@ void monitor_startup() {
     program_path(nullptr, nullptr, arguments);
     const char* rest = arguments;
     int32_t port = 0;
-    bool from_command_line = num_parse(arguments, &rest, &port) == 0;
+    bool from_command_line = num_parse(arguments, &rest, &port) == 0 || take_port_name(arguments, &rest, &port);
     // The prompt offers only 1 to 9: a number out of range can only be given.
     if (from_command_line && (port < 1 || port > 9)) {
         out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);

@@ -9,6 +9,10 @@
 void set_title(const char* text) {
     char title[256];
     txt_copy(title, T("Scanner - "));
+    if (mon.port_name[0]) {
+        txt_append(title, mon.port_name);
+        txt_append(title, T(" - "));
+    }
     txt_append(title, text);
     if (txt_compare(title, mon.last_title) == 0) return;
     SetConsoleTitleA(title);
@@ -16,8 +20,13 @@ void set_title(const char* text) {
 }
 
 void show_status(int32_t value) {
-    char port_text[128];
-    int32_t column = 2 + fmt_format(port_text, T("COM%i: "), mon.port_number);
+    // Beside the widest status (31 columns) row 3 leaves the port 5: a
+    // longer name shows its last four characters behind a '~'.
+    char label[256], port_text[260];
+    port_label(label);
+    int32_t length = txt_len(label);
+    int32_t column = 2 + (length > 5 ? fmt_format(port_text, T("~%s: "), label + length - 4)
+                                     : fmt_format(port_text, T("%s: "), label));
     scr_print(port_text, 0x1B, 3, 2);
     if (value == 0) {
         set_title(T("Autobaud"));

@@ -10,6 +10,9 @@
 
 struct MonitorState {
     int32_t port_number = 0;  // 1..9 once start-up has passed
+    // A port named by a device path or a network address, as the user gave
+    // it; empty for a port given by number.
+    char port_name[256] = {};
     const int32_t baud_table[5] = {9600, 19200, 38400, 57600, 115200};
     int32_t baud_index = 0;
     int32_t current_baud = 0;
@@ -33,6 +36,9 @@ struct MonitorState {
 };
 
 extern MonitorState mon;
+
+// The port as the texts name it: its name, or COM and its number.
+void port_label(char* out);
 
 // Closes and reopens the port at this rate and drains what it holds; a port
 // that will not open ends the program with code 1, on a restored console.

@@ -13,6 +13,10 @@
 #endif
 #include <windows.h>
 #include <mmsystem.h>
+// A port argument that is not a number names no port: Windows knows its
+// ports by number alone. (The POSIX layer also takes device paths and
+// network ports; see platform/posix/win_serial.h.)
+inline int platform_port_number(const char*) { return 0; }
 #else
 #include "platform/posix/kernel32.h"
 #endif

@@ -1,11 +1,13 @@
 // COM ports over termios. CreateFileA("COMn") or ("\\.\COMn") arrives here
-// as open_serial(n): the device is the path in RXMON_COM<n>, else
-// /dev/ttyS<n-1>, opened for this handle alone and switched to raw bytes.
+// as open_serial(n): the port is the name bound to n at start-up, else the
+// one in RXMON_COM<n>, else /dev/ttyS<n-1>. A device path is opened for this
+// handle alone and switched to raw bytes; rfc2217://HOST:PORT goes to the
+// network port of net_serial.cpp.
 //
-// Map: the serial handle object; line settings between DCB and termios;
-// ReadFile and WriteFile under COMMTIMEOUTS; the vanished device; opening;
-// the comm calls (GetCommState, SetCommState, SetCommTimeouts,
-// ClearCommError).
+// Map: the terminal's handle object; line settings between DCB and termios;
+// ReadFile and WriteFile under COMMTIMEOUTS; the vanished device; port
+// names; opening; the comm calls (GetCommState, SetCommState,
+// SetCommTimeouts, ClearCommError), which reach either kind of handle.
 //
 // Limits of the emulation:
 // - Rates are those termios names (50 to 4000000 baud); the Windows-only
@@ -25,6 +27,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <new>
@@ -37,18 +40,50 @@
 #include <linux/serial.h>
 #endif
 
-#include "platform/posix/handle.h"
-#include "platform/posix/kernel32.h"
+#include "platform/posix/comm.h"
 
 namespace posix {
-
-namespace {
 
 int64_t now_ms() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
 }
+
+ReadWait::ReadWait(const COMMTIMEOUTS& t, DWORD count) {
+    at_once = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+              t.ReadTotalTimeoutConstant == 0;
+    first_byte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                 t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+    start = last = now_ms();
+    if (first_byte) total = t.ReadTotalTimeoutConstant;
+    else if (t.ReadTotalTimeoutMultiplier || t.ReadTotalTimeoutConstant)
+        total = int64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+    interval = t.ReadIntervalTimeout == 0 || t.ReadIntervalTimeout == MAXDWORD ? -1 : t.ReadIntervalTimeout;
+}
+
+int64_t ReadWait::left(DWORD done) const {
+    if (at_once || (first_byte && done > 0)) return 0;
+    // Without either limit the read waits for its whole count, as on Windows.
+    int64_t now = now_ms(), limit = -1;
+    if (total >= 0) limit = std::max<int64_t>(start + total - now, 0);
+    if (interval >= 0 && done > 0) {
+        int64_t gap = std::max<int64_t>(last + interval - now, 0);
+        limit = limit < 0 ? gap : std::min(limit, gap);
+    }
+    return limit;
+}
+
+int CommObject::wait(short events, int64_t ms) {
+    struct pollfd p = {fd, events, 0};
+    int r;
+    do r = poll(&p, 1, ms < 0 ? -1 : static_cast<int>(std::min<int64_t>(ms, INT_MAX)));
+    while (r < 0 && errno == EINTR);
+    if (r < 0 || (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))) return -1;
+    return r > 0 ? 1 : 0;
+}
+
+namespace {
 
 struct Rate {
     DWORD baud;
@@ -83,10 +118,8 @@ DWORD baud_of(speed_t code) {
     return 0;
 }
 
-struct SerialObject : HandleObject {
-    DCB dcb{};                // the fields that termios cannot hold
-    COMMTIMEOUTS timeouts{};  // all zero: reads wait for the whole count, as on Windows
-    bool gone = false;        // the device hung up or vanished: every call fails from now on
+// dcb holds the fields that termios cannot.
+struct SerialObject : CommObject {
 #ifdef TIOCGICOUNT
     serial_icounter_struct counts{};  // line-error counters at the last ClearCommError
     bool counts_known = false;
@@ -95,12 +128,9 @@ struct SerialObject : HandleObject {
     BOOL read(void* buffer, DWORD count, DWORD* done) override;
     BOOL write(const void* buffer, DWORD count, DWORD* done) override;
     BOOL close() override;
-
-    BOOL vanished() {
-        gone = true;
-        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-        return FALSE;
-    }
+    BOOL get_state(DCB* out) override;
+    BOOL set_state(const DCB& wanted) override;
+    BOOL clear_error(DWORD* errors, COMSTAT* status) override;
     // A hung-up line: the far end of a pseudo-terminal closed, or a USB
     // adapter was pulled out.
     bool hung_up() {
@@ -110,25 +140,30 @@ struct SerialObject : HandleObject {
         while (r < 0 && errno == EINTR);
         return r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
     }
-    // Waits until the descriptor is ready for `events` or `ms` pass (-1:
-    // no limit). Returns 1 ready, 0 timed out, -1 the device is gone.
-    int wait(short events, int64_t ms) {
-        struct pollfd p = {fd, events, 0};
-        int r;
-        do r = poll(&p, 1, ms < 0 ? -1 : static_cast<int>(std::min<int64_t>(ms, INT_MAX)));
-        while (r < 0 && errno == EINTR);
-        if (r < 0 || (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))) return -1;
-        return r > 0 ? 1 : 0;
-    }
 };
 
-SerialObject* serial_of(HANDLE h) {
+CommObject* comm_of(HANDLE h) {
     HandleObject* o = object_of(h);
     if (o == nullptr) return nullptr;
-    auto* s = dynamic_cast<SerialObject*>(o);
+    auto* s = dynamic_cast<CommObject*>(o);
     if (s == nullptr) SetLastError(ERROR_INVALID_HANDLE);
     return s;
 }
+
+}  // namespace
+
+// Windows' own checks of a DCB's framing, for either kind of port.
+bool framing_valid(const DCB& d) {
+    bool valid = d.ByteSize >= 5 && d.ByteSize <= 8 && d.Parity <= SPACEPARITY && d.StopBits <= TWOSTOPBITS;
+    // Equal XON and XOFF characters only matter when XON/XOFF is used.
+    if ((d.fOutX || d.fInX) && d.XonChar == d.XoffChar) valid = false;
+    // 1.5 stop bits only with 5 data bits, 2 stop bits never with 5.
+    if (d.StopBits == ONE5STOPBITS && d.ByteSize != 5) valid = false;
+    if (d.StopBits == TWOSTOPBITS && d.ByteSize == 5) valid = false;
+    return valid;
+}
+
+namespace {
 
 // Raw bytes both ways, whatever the line settings: no echo, no line
 // editing, no signals, no translation of CR or LF, and no XON/XOFF until a
@@ -156,26 +191,14 @@ void set_modem_line(int fd, int line, bool on) {
 BOOL SerialObject::read(void* buffer, DWORD count, DWORD* done) {
     *done = 0;
     if (gone) return vanished();
-    const COMMTIMEOUTS& t = timeouts;
-    // The three shapes of Windows' read time-outs: return at once; wait for
-    // the first byte up to a constant; or a total and an interval limit.
-    bool at_once = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                   t.ReadTotalTimeoutConstant == 0;
-    bool first_byte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
-    int64_t start = now_ms(), last = start;
-    int64_t total = -1;
-    if (first_byte) total = t.ReadTotalTimeoutConstant;
-    else if (t.ReadTotalTimeoutMultiplier || t.ReadTotalTimeoutConstant)
-        total = int64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
-    int64_t interval = t.ReadIntervalTimeout == 0 || t.ReadIntervalTimeout == MAXDWORD ? -1 : t.ReadIntervalTimeout;
+    ReadWait limits(timeouts, count);
     auto* bytes = static_cast<char*>(buffer);
     while (*done < count) {
         ssize_t n = ::read(fd, bytes + *done, count - *done);
         if (n > 0) {
             *done += static_cast<DWORD>(n);
-            last = now_ms();
-            if (first_byte) break;
+            limits.got_bytes();
+            if (limits.first_byte) break;
             continue;
         }
         // End of file on a terminal is a hang-up: a read that finds nothing
@@ -188,19 +211,9 @@ BOOL SerialObject::read(void* buffer, DWORD count, DWORD* done) {
             gone = err == EIO || err == ENXIO || err == ENODEV;
             return *done ? TRUE : FALSE;
         }
-        if (at_once) break;
-        // The interval limit starts with the first byte; without either
-        // limit the read waits for its whole count, as on Windows.
-        int64_t now = now_ms(), limit = 0;
-        bool limited = false;
-        if (total >= 0) limited = true, limit = start + total - now;
-        if (interval >= 0 && *done > 0) {
-            int64_t gap = last + interval - now;
-            limit = limited ? std::min(limit, gap) : gap;
-            limited = true;
-        }
-        if (limited && limit <= 0) break;
-        int r = wait(POLLIN, limited ? limit : -1);
+        int64_t limit = limits.left(*done);
+        if (limit == 0) break;
+        int r = wait(POLLIN, limit);
         if (r < 0) return *done ? TRUE : vanished();
         if (r == 0) break;
     }
@@ -245,6 +258,29 @@ BOOL SerialObject::close() {
     return HandleObject::close();
 }
 
+// --- Port names ----------------------------------------------------------------
+
+namespace {
+// A port named on the command line, and the COM number it stands behind.
+char bound_name[256];
+int bound_number = 0;
+
+bool is_rfc2217(const char* name) { return strncasecmp(name, "rfc2217://", 10) == 0; }
+}  // namespace
+
+}  // namespace posix
+
+// Any name with a slash: a device path, or a network address such as
+// rfc2217://HOST:PORT. COM 1 stands for it, the only port rxmon opens.
+int platform_port_number(const char* name) {
+    if (strchr(name, '/') == nullptr || strlen(name) >= sizeof posix::bound_name) return 0;
+    strcpy(posix::bound_name, name);
+    posix::bound_number = 1;
+    return posix::bound_number;
+}
+
+namespace posix {
+
 // --- Opening -----------------------------------------------------------------
 
 HandleObject* open_serial(int number, DWORD access, DWORD creation) {
@@ -256,8 +292,9 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation) {
     char variable[32], fallback[32];
     snprintf(variable, sizeof variable, "RXMON_COM%d", number);
     snprintf(fallback, sizeof fallback, "/dev/ttyS%d", number - 1);
-    const char* path = getenv(variable);
+    const char* path = number == bound_number ? bound_name : getenv(variable);
     if (path == nullptr || *path == 0) path = fallback;
+    if (is_rfc2217(path)) return open_rfc2217(path + 10);
 
     bool r = access & GENERIC_READ, w = access & GENERIC_WRITE;
     int mode = r && w ? O_RDWR : w ? O_WRONLY : O_RDONLY;
@@ -312,22 +349,20 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation) {
 
 }  // namespace posix
 
-using posix::SerialObject;
+namespace posix {
 
-extern "C" {
+// --- The comm calls --------------------------------------------------------------
 
-BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
-    SerialObject* s = posix::serial_of(h);
-    if (s == nullptr) return FALSE;
-    if (s->gone || s->hung_up()) return s->vanished();
+BOOL SerialObject::get_state(DCB* out) {
+    if (gone || hung_up()) return vanished();
     termios t;
-    if (tcgetattr(s->fd, &t) != 0) {
-        posix::set_error_from_errno(errno);
+    if (tcgetattr(fd, &t) != 0) {
+        set_error_from_errno(errno);
         return FALSE;
     }
-    DCB d = s->dcb;
+    DCB d = dcb;
     d.DCBlength = sizeof(DCB);
-    d.BaudRate = posix::baud_of(cfgetospeed(&t));
+    d.BaudRate = baud_of(cfgetospeed(&t));
     d.fBinary = 1;
     switch (t.c_cflag & CSIZE) {
         case CS5: d.ByteSize = 5; break;
@@ -349,27 +384,16 @@ BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
     d.fInX = (t.c_iflag & IXOFF) ? 1 : 0;
     d.XonChar = static_cast<char>(t.c_cc[VSTART]);
     d.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
-    *dcb = d;
+    *out = d;
     return TRUE;
 }
 
 // Checks the whole record before changing anything, as Windows does, so a
 // refused setting leaves the line as it was.
-BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
-    SerialObject* s = posix::serial_of(h);
-    if (s == nullptr) return FALSE;
-    if (s->gone || s->hung_up()) return s->vanished();
-    const DCB& d = *dcb;
+BOOL SerialObject::set_state(const DCB& d) {
+    if (gone || hung_up()) return vanished();
     speed_t speed = B0;
-    bool valid = posix::speed_of(d.BaudRate, &speed) && d.ByteSize >= 5 && d.ByteSize <= 8 && d.Parity <= SPACEPARITY &&
-                 d.StopBits <= TWOSTOPBITS;
-    // Equal XON and XOFF characters only matter when XON/XOFF is used.
-    if ((d.fOutX || d.fInX) && d.XonChar == d.XoffChar) valid = false;
-    // Windows' own pairing rules: 1.5 stop bits only with 5 data bits, 2
-    // stop bits never with 5.
-    if (d.StopBits == ONE5STOPBITS && d.ByteSize != 5) valid = false;
-    if (d.StopBits == TWOSTOPBITS && d.ByteSize == 5) valid = false;
-    if (!valid) {
+    if (!speed_of(d.BaudRate, &speed) || !framing_valid(d)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -380,11 +404,11 @@ BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
     }
 #endif
     termios t;
-    if (tcgetattr(s->fd, &t) != 0) {
-        posix::set_error_from_errno(errno);
+    if (tcgetattr(fd, &t) != 0) {
+        set_error_from_errno(errno);
         return FALSE;
     }
-    posix::make_raw(&t);
+    make_raw(&t);
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     tcflag_t size = d.ByteSize == 5 ? CS5 : d.ByteSize == 6 ? CS6 : d.ByteSize == 7 ? CS7 : CS8;
@@ -411,9 +435,9 @@ BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
     t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
     termios before;
-    tcgetattr(s->fd, &before);
-    if (tcsetattr(s->fd, TCSANOW, &t) != 0) {
-        posix::set_error_from_errno(errno);
+    tcgetattr(fd, &before);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        set_error_from_errno(errno);
         return FALSE;
     }
     // A driver may quietly keep what it cannot do (a pseudo-terminal always
@@ -425,54 +449,44 @@ BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
 #endif
         ;
     termios now;
-    if (tcgetattr(s->fd, &now) != 0 || (now.c_cflag & framing) != (t.c_cflag & framing) ||
+    if (tcgetattr(fd, &now) != 0 || (now.c_cflag & framing) != (t.c_cflag & framing) ||
         cfgetospeed(&now) != speed) {
-        tcsetattr(s->fd, TCSANOW, &before);
+        tcsetattr(fd, TCSANOW, &before);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    posix::set_modem_line(s->fd, TIOCM_DTR, d.fDtrControl != DTR_CONTROL_DISABLE);
+    set_modem_line(fd, TIOCM_DTR, d.fDtrControl != DTR_CONTROL_DISABLE);
     if (d.fRtsControl != RTS_CONTROL_HANDSHAKE)
-        posix::set_modem_line(s->fd, TIOCM_RTS, d.fRtsControl != RTS_CONTROL_DISABLE);
-    s->dcb = d;
+        set_modem_line(fd, TIOCM_RTS, d.fRtsControl != RTS_CONTROL_DISABLE);
+    dcb = d;
     return TRUE;
 }
 
-BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-    SerialObject* s = posix::serial_of(h);
-    if (s == nullptr) return FALSE;
-    if (s->gone) return s->vanished();
-    s->timeouts = *timeouts;
-    return TRUE;
-}
-
-BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
-    SerialObject* s = posix::serial_of(h);
-    if (s == nullptr) return FALSE;
-    if (s->gone || s->hung_up()) return s->vanished();
+BOOL SerialObject::clear_error(DWORD* errors, COMSTAT* status) {
+    if (gone || hung_up()) return vanished();
     int in = 0, out = 0;
-    if (ioctl(s->fd, FIONREAD, &in) != 0) {
+    if (ioctl(fd, FIONREAD, &in) != 0) {
         int err = errno;
-        posix::set_error_from_errno(err);
-        if (err == EIO || err == ENXIO || err == ENODEV) s->gone = true;
+        set_error_from_errno(err);
+        if (err == EIO || err == ENXIO || err == ENODEV) gone = true;
         return FALSE;
     }
-    if (ioctl(s->fd, TIOCOUTQ, &out) != 0) out = 0;
+    if (ioctl(fd, TIOCOUTQ, &out) != 0) out = 0;
     DWORD flags = 0;
 #ifdef TIOCGICOUNT
     // Line errors come from the driver's counters where it keeps them (a
     // real UART does, a pseudo-terminal has none).
     serial_icounter_struct c{};
-    if (ioctl(s->fd, TIOCGICOUNT, &c) == 0) {
-        if (s->counts_known) {
-            if (c.frame != s->counts.frame) flags |= CE_FRAME;
-            if (c.parity != s->counts.parity) flags |= CE_RXPARITY;
-            if (c.overrun != s->counts.overrun) flags |= CE_OVERRUN;
-            if (c.buf_overrun != s->counts.buf_overrun) flags |= CE_RXOVER;
-            if (c.brk != s->counts.brk) flags |= CE_BREAK;
+    if (ioctl(fd, TIOCGICOUNT, &c) == 0) {
+        if (counts_known) {
+            if (c.frame != counts.frame) flags |= CE_FRAME;
+            if (c.parity != counts.parity) flags |= CE_RXPARITY;
+            if (c.overrun != counts.overrun) flags |= CE_OVERRUN;
+            if (c.buf_overrun != counts.buf_overrun) flags |= CE_RXOVER;
+            if (c.brk != counts.brk) flags |= CE_BREAK;
         }
-        s->counts = c;
-        s->counts_known = true;
+        counts = c;
+        counts_known = true;
     }
 #endif
     if (errors) *errors = flags;
@@ -482,6 +496,35 @@ BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
         status->cbOutQue = static_cast<DWORD>(std::max(out, 0));
     }
     return TRUE;
+}
+
+}  // namespace posix
+
+using posix::comm_of;
+
+extern "C" {
+
+BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
+    posix::CommObject* c = comm_of(h);
+    return c ? c->get_state(dcb) : FALSE;
+}
+
+BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
+    posix::CommObject* c = comm_of(h);
+    return c ? c->set_state(*dcb) : FALSE;
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
+    posix::CommObject* c = comm_of(h);
+    if (c == nullptr) return FALSE;
+    if (c->gone) return c->vanished();
+    c->timeouts = *timeouts;
+    return TRUE;
+}
+
+BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
+    posix::CommObject* c = comm_of(h);
+    return c ? c->clear_error(errors, status) : FALSE;
 }
 
 }  // extern "C"

@@ -108,3 +108,9 @@ BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb);
 BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts);
 BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status);
 }
+
+// Not a Windows call: what a port argument that is not a number means here.
+// A device path or rfc2217://HOST:PORT is bound to a COM number, under which
+// CreateFileA then opens it; the result is that number, or 0 for a name
+// that names no port.
+int platform_port_number(const char* name);
