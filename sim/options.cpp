@@ -76,6 +76,9 @@ const char kHelp[] =
     "                         the other side took to find the scanner again\n"
     "      --unplug S         close the line S seconds after the start, as a pulled\n"
     "                         cable would, and exit (status 0)\n"
+    "      --flood            send the five replies over and over without pause,\n"
+    "                         unasked and as fast as the line takes them, as a\n"
+    "                         device that ignores the line rate can\n"
     "\n"
     "Other:\n"
     "  -v, --log              print what is received and sent, with times, on\n"
@@ -143,7 +146,7 @@ bool sim_rate_known(int baud) {
 }
 
 SimOptions sim_parse(int argc, char** argv) {
-    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG };
+    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG, FLOOD };
     static const option longs[] = {
         {"baud", required_argument, nullptr, 'b'},
         {"device", required_argument, nullptr, 'd'},
@@ -166,6 +169,7 @@ SimOptions sim_parse(int argc, char** argv) {
         {"silent", required_argument, nullptr, SILENT},
         {"random-faults", required_argument, nullptr, RANDOM},
         {"unplug", required_argument, nullptr, UNPLUG},
+        {"flood", no_argument, nullptr, FLOOD},
         {"log", no_argument, nullptr, 'v'},
         {"log-file", required_argument, nullptr, LOGFILE},
         {"help", no_argument, nullptr, 'h'},
@@ -228,6 +232,7 @@ SimOptions sim_parse(int argc, char** argv) {
                 break;
             }
             case UNPLUG: o.unplug_after = seconds(optarg, "bad time"); break;
+            case FLOOD: o.flood = true; break;
             case 'v': o.log = true; break;
             case LOGFILE: o.log_file = optarg; break;
             case 'h': fputs(kHelp, stdout); exit(0);
