@@ -19,6 +19,7 @@ void monitor_main() {
 }
 
 void monitor_startup() {
+    answer_help_or_version();
     con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));
     build_pitch_table();
 

@@ -85,6 +85,7 @@ const char kHelp[] =
     "                         standard error\n"
     "      --log-file FILE    the same into FILE\n"
     "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
     "\n"
     "Exit status: 0 after a stop by signal, 1 on a failure, 2 on a bad option.\n";
 
@@ -146,7 +147,7 @@ bool sim_rate_known(int baud) {
 }
 
 SimOptions sim_parse(int argc, char** argv) {
-    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG, FLOOD };
+    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG, FLOOD, VERSION };
     static const option longs[] = {
         {"baud", required_argument, nullptr, 'b'},
         {"device", required_argument, nullptr, 'd'},
@@ -173,6 +174,7 @@ SimOptions sim_parse(int argc, char** argv) {
         {"log", no_argument, nullptr, 'v'},
         {"log-file", required_argument, nullptr, LOGFILE},
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, VERSION},
         {nullptr, 0, nullptr, 0},
     };
     SimOptions o;
@@ -236,6 +238,7 @@ SimOptions sim_parse(int argc, char** argv) {
             case 'v': o.log = true; break;
             case LOGFILE: o.log_file = optarg; break;
             case 'h': fputs(kHelp, stdout); exit(0);
+            case VERSION: puts("rxmon-sim " RXMON_VERSION); exit(0);
             case ':': usage_error("option needs a value", argv[optind - 1]);
             default: usage_error("unknown option", argv[optind - 1]);
         }
