@@ -18,9 +18,12 @@ check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $
 
 # The manual pages render without a single warning from groff.
 for page in rxmon rxmon-sim; do
-    warnings=$(MANWIDTH=80 man --warnings -l "$build/man/$page.1" 2>&1 >"$work/$page.txt")
+    warnings=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$build/man/$page.1" 2>&1 >"$work/$page.txt")
     check "man $page: no warnings${warnings:+: $warnings}" [ -z "$warnings" ]
     check "man $page: rendered" grep -q "^NAME" "$work/$page.txt"
+done
+for option in $("$sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
+    check "man rxmon-sim names $option" grep -q -- "$option" "$work/rxmon-sim.txt"
 done
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
