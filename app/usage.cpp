@@ -19,12 +19,13 @@ void answer_help_or_version() {
     static char arguments[32768];
     program_path(nullptr, nullptr, arguments);
     const char* first = txt_skip_blanks(arguments);
-    if (first_word_is(first, T("--version"))) {
-        out_print(std_out, T("rxmon " RXMON_VERSION "\n"));
-        prog_exit(0);
-    }
-    if (!first_word_is(first, T("--help")) && !first_word_is(first, T("-h"))) return;
-    out_print(std_out, T(
+    bool version = first_word_is(first, T("--version"));
+    if (!version && !first_word_is(first, T("--help")) && !first_word_is(first, T("-h"))) return;
+    // A reader that stops early (rxmon --help | head -1) is no internal
+    // failure; a text that did not arrive whole still ends with 1.
+    short_write_report = 0;
+    if (version) prog_exit(out_print(std_out, T("rxmon " RXMON_VERSION "\n")) ? 1 : 0);
+    prog_exit(out_print(std_out, T(
         "Usage: rxmon [PORT [SOUND]]\n"
         "       rxmon --help | -h | --version\n"
         "\n"
@@ -52,6 +53,5 @@ void answer_help_or_version() {
         "\n"
         "Exit status: 0 after ESC; 1 when the port is not given, not valid or\n"
         "cannot be opened, when the scanner's line goes away, and on any other\n"
-        "failure.\n"));
-    prog_exit(0);
+        "failure.\n")) ? 1 : 0);
 }

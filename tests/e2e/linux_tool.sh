@@ -13,6 +13,12 @@ for flag in --help -h; do
     done
     check "$flag: no terminal control" [ -z "$(tr -dc '\033' <<<"$out")" ]
 done
+# A reader gone before the usage is written (rxmon --help | head -1) is no
+# internal failure: exit 1, nothing on error output.
+check "--help to a closed pipe" python3 -c 'import os, subprocess, sys
+r, w = os.pipe(); os.close(r)
+p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
+sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
 check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
 check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $version" ]
 
