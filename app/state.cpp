@@ -15,5 +15,5 @@ void open_at_baud(int32_t baud) {
         con_printf(T("COM%i cannot be opened: absent or in use.\n"), mon.port_number);
         prog_exit(1);
     }
-    port_drain(mon.port_number, 100);
+    port_drain(mon.port_number, 50);
 }

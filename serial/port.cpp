@@ -163,10 +163,13 @@ int32_t port_getc(int32_t port) {
 
 // A device that sends faster than it is read (a USB modem ignores the line
 // rate) would never leave the port empty; the time limit keeps the caller
-// from waiting on it for ever, and what is still queued is read later.
+// from waiting on it for ever, and what is still queued is read later. A
+// burst already fetched goes whole: the limit only stops further reads.
 void port_drain(int32_t port, int32_t max_ms) {
     int64_t deadline = ms_now() + max_ms;
-    while (port_getc(port) >= 0 && ms_now() < deadline) {
+    while (port_getc(port) >= 0) {
+        const PortRecord& p = port_table[port];
+        if (p.rx_pos == p.rx_end && ms_now() >= deadline) return;
     }
 }
 
