@@ -68,6 +68,7 @@ void check_console(bool port_given) {
 }  // namespace
 
 void monitor_startup() {
+    answer_help_or_version();
     static char arguments[32768];
     program_path(nullptr, nullptr, arguments);
     const char* rest = arguments;

@@ -17,9 +17,10 @@ const ScannerCommandSet scanner_commands = {
 int32_t scanner_query(char* command, char* reply) {
     command = txt_unscramble(command);
     // Whatever is left over (late bytes of an earlier reply, line noise)
-    // must not be taken for this command's answer.
-    while (port_getc(mon.port_number) >= 0) {
-    }
+    // must not be taken for this command's answer. A pass holds four
+    // exchanges between two looks at the keys, so 50 ms each keeps ESC
+    // answered within well under 1.5 s on a port that never falls silent.
+    port_drain(mon.port_number, 50);
     char line[8];
     txt_copy_n(line, command, 6);
     txt_append(line, txt_char(13));

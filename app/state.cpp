@@ -23,6 +23,5 @@ void open_at_baud(int32_t baud) {
         con_printf(T("%s cannot be opened: absent or in use.\n"), label);
         prog_exit(1);
     }
-    while (port_getc(mon.port_number) >= 0) {
-    }
+    port_drain(mon.port_number, 50);
 }

@@ -5,6 +5,7 @@
 
 #include "runtime/fmt.h"
 #include "runtime/txt.h"
+#include "serial/clock.h"
 
 PortRecord port_table[256];
 
@@ -158,6 +159,18 @@ int32_t port_getc(int32_t port) {
     int32_t r = port_read(port, &byte, 1);
     if (r < 0) return -2;
     return r == 1 ? byte : -1;
+}
+
+// A device that sends faster than it is read (a USB modem ignores the line
+// rate) would never leave the port empty; the time limit keeps the caller
+// from waiting on it for ever, and what is still queued is read later. A
+// burst already fetched goes whole: the limit only stops further reads.
+void port_drain(int32_t port, int32_t max_ms) {
+    int64_t deadline = ms_now() + max_ms;
+    while (port_getc(port) >= 0) {
+        const PortRecord& p = port_table[port];
+        if (p.rx_pos == p.rx_end && ms_now() >= deadline) return;
+    }
 }
 
 // A count below 1 is refused rather than handed to the device as a huge

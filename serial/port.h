@@ -30,4 +30,7 @@ int32_t port_getc(int32_t port);
 int32_t port_write(int32_t port, const void* data, int32_t count);
 int32_t port_puts(int32_t port, const char* text);
 int32_t port_putc(int32_t port, int32_t c);
+// Discards pending input until none is left, or, once max_ms have passed,
+// until the burst in hand is gone.
+void port_drain(int32_t port, int32_t max_ms);
 void port_make_dcb(DCB* dcb, int32_t baud, int32_t bits, int32_t parity, int32_t stop);

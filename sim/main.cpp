@@ -136,6 +136,25 @@ void clean_up() {
     exit(1);
 }
 
+// Writes the five replies over and over for as long as the line takes them,
+// never pacing them; what arrives is read and dropped.
+void flood(int fd, SimScanner& scanner) {
+    std::string stream, reply;
+    for (const char* command : {"IDN", "VER", "LVL", "TUN", "SIG"})
+        if (scanner.answer(command, 0, &reply)) stream += reply;
+    size_t at = 0;
+    while (!stop_signal) {
+        pollfd p = {fd, POLLIN | POLLOUT, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buf[256];
+        if (p.revents & POLLIN) (void)!read(fd, buf, sizeof buf);
+        if (p.revents & POLLOUT) {
+            ssize_t n = write(fd, stream.data() + at, stream.size() - at);
+            if (n > 0) at = (at + static_cast<size_t>(n)) % stream.size();
+        }
+    }
+}
+
 }  // namespace
 
 double sim_seconds() {
@@ -216,6 +235,7 @@ int main(int argc, char** argv) {
     // times a byte, and the reply cannot start before the command has ended.
     timespec heard_until = now_mono();
     bool was_silent = false;
+    if (opt.flood) flood(fd, scanner);
     while (!stop_signal) {
         double now = sim_seconds();
         if (opt.unplug_after >= 0 && now >= opt.unplug_after) {

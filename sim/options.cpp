@@ -76,12 +76,16 @@ const char kHelp[] =
     "                         the other side took to find the scanner again\n"
     "      --unplug S         close the line S seconds after the start, as a pulled\n"
     "                         cable would, and exit (status 0)\n"
+    "      --flood            send the five replies over and over without pause,\n"
+    "                         unasked and as fast as the line takes them, as a\n"
+    "                         device that ignores the line rate can\n"
     "\n"
     "Other:\n"
     "  -v, --log              print what is received and sent, with times, on\n"
     "                         standard error\n"
     "      --log-file FILE    the same into FILE\n"
     "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
     "\n"
     "Exit status: 0 after a stop by signal, 1 on a failure, 2 on a bad option.\n";
 
@@ -143,7 +147,7 @@ bool sim_rate_known(int baud) {
 }
 
 SimOptions sim_parse(int argc, char** argv) {
-    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG };
+    enum { CRLF = 256, DELAY, LEVEL, TUNING, DRIFT, FREQ, FIRMWARE, DROP, GARBLE, OVERLONG, DIFFER, SWITCH, SILENT, LOGFILE, RANDOM, UNPLUG, FLOOD, VERSION };
     static const option longs[] = {
         {"baud", required_argument, nullptr, 'b'},
         {"device", required_argument, nullptr, 'd'},
@@ -166,9 +170,11 @@ SimOptions sim_parse(int argc, char** argv) {
         {"silent", required_argument, nullptr, SILENT},
         {"random-faults", required_argument, nullptr, RANDOM},
         {"unplug", required_argument, nullptr, UNPLUG},
+        {"flood", no_argument, nullptr, FLOOD},
         {"log", no_argument, nullptr, 'v'},
         {"log-file", required_argument, nullptr, LOGFILE},
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, VERSION},
         {nullptr, 0, nullptr, 0},
     };
     SimOptions o;
@@ -228,9 +234,11 @@ SimOptions sim_parse(int argc, char** argv) {
                 break;
             }
             case UNPLUG: o.unplug_after = seconds(optarg, "bad time"); break;
+            case FLOOD: o.flood = true; break;
             case 'v': o.log = true; break;
             case LOGFILE: o.log_file = optarg; break;
             case 'h': fputs(kHelp, stdout); exit(0);
+            case VERSION: puts("rxmon-sim " RXMON_VERSION); exit(0);
             case ':': usage_error("option needs a value", argv[optind - 1]);
             default: usage_error("unknown option", argv[optind - 1]);
         }

@@ -32,6 +32,7 @@ struct SimOptions {
     double random_faults_mean = 0;  // seconds between random fault episodes; 0: none
     unsigned random_faults_seed = 1;
     double unplug_after = -1;  // seconds
+    bool flood = false;        // send replies without pause, unasked
     bool log = false;
     std::string log_file;
 };

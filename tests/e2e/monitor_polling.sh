@@ -1,6 +1,7 @@
 # The baud-rate search and the polling cycle against the simulated scanner:
 # finding it at 38400, no scanner at all, a scanner that goes silent and
-# comes back at another rate, and a change of model while running.
+# comes back at another rate, a change of model while running, and a port
+# that never falls silent.
 set -u
 . "$(dirname "$0")/monitor-lib"
 
@@ -58,4 +59,18 @@ check "model A first" wait_for 5 "SR-A10"
 check "model B after the swap" wait_for 10 "SR-B20"
 keys Escape
 check "ends with 0" [ "$(wait_exit 3)" = 0 ]
+stop_sim
+
+# A device that sends without pause: rxmon must still take the screen and
+# answer ESC.
+start_sim --flood
+start_rxmon 1 0
+check "flooded: screen drawn" wait_for 5 "scanner view"
+sleep 2
+keys Escape
+start=$(date +%s%N)
+code=$(wait_exit 3)
+ms=$(( ($(date +%s%N) - start) / 1000000 ))
+check "flooded: ESC ends with 0" [ "$code" = 0 ]
+check "flooded: ESC answered within 1.5 s (${ms} ms)" [ "$ms" -lt 1500 ]
 finish

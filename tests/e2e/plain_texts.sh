@@ -32,6 +32,6 @@ check "$probe" "texts, %" "internal failure" "Short write" "cannot be created or
     "<closed handle>" "Out of memory" "0123456789ABCDEF" "usage: runtime_probe" "Asked to stop"
 
 if [ -x "$build/rxmon" ]; then
-    check "$build/rxmon" "[Autobaud]" "no communication with scanner" "internal failure" "Short write"
+    check "$build/rxmon" "[Autobaud]" "no communication with scanner" "internal failure" "Short write" "rfc2217://HOST"
 fi
 exit $fail

@@ -22,7 +22,7 @@ help=$("$sim" --help)
 check "help exits 0" [ $? -eq 0 ]
 for opt in --baud --device --path-file --link --crlf --delay --model --level --tuning --tuning-drift --freq \
     --firmware --signal --drop --garble --overlong --info-differ --switch-model --silent --random-faults --unplug \
-    --log --log-file; do
+    --log --log-file --flood --version; do
     check "help names $opt" grep -q -- "$opt" <<<"$help"
 done
 "$sim" --baud 12345 >/dev/null 2>"$work/err"

@@ -1,0 +1,54 @@
+# rxmon as a Linux tool: --help and --version, the manual pages, cmake
+# --install, the Debian package and the light set of packages to run it.
+set -u
+. "$(dirname "$0")/monitor-lib"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+
+# Answered at once, with no port and no keyboard, without a screen take-over.
+for flag in --help -h; do
+    out=$(timeout 5 "$rxmon" $flag </dev/null)
+    check "$flag ends with 0" [ $? = 0 ]
+    for text in "rfc2217://HOST:PORT" /dev/ttyUSB0 "RXMON_COM<n>" SOUND ESC "Exit status"; do
+        check "$flag names $text" grep -qF -- "$text" <<<"$out"
+    done
+    check "$flag: no terminal control" [ -z "$(tr -dc '\033' <<<"$out")" ]
+done
+# A reader gone before the usage is written (rxmon --help | head -1) is no
+# internal failure: exit 1, nothing on error output.
+check "--help to a closed pipe" python3 -c 'import os, subprocess, sys
+r, w = os.pipe(); os.close(r)
+p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
+sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
+check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
+check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $version" ]
+
+# The manual pages render without a single warning from groff.
+for page in rxmon rxmon-sim; do
+    warnings=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$build/man/$page.1" 2>&1 >"$work/$page.txt")
+    check "man $page: no warnings${warnings:+: $warnings}" [ -z "$warnings" ]
+    check "man $page: rendered" grep -q "^NAME" "$work/$page.txt"
+done
+for option in $("$sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
+    check "man rxmon-sim names $option" grep -q -- "$option" "$work/rxmon-sim.txt"
+done
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for file in bin/rxmon bin/rxmon-sim share/man/man1/rxmon.1 share/man/man1/rxmon-sim.1; do
+    check "installed $file" [ -s "$work/prefix/$file" ]
+done
+
+# The package, unpacked, runs; its dependencies were read from the binaries.
+(cd "$build" && cpack -G DEB -B "$work/package" >/dev/null 2>&1)
+deb=$(ls "$work"/package/rxmon_"$version"_*.deb)
+dpkg-deb -x "$deb" "$work/root"
+check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
+check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1" ]
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libc6 libasound2 libtinfo6; do
+    check "the package depends on $library" grep -q "$library (>=" <<<"$depends"
+done
+
+run_set=$(bash "$(dirname "$0")/../../scripts/install-deps" --list run)
+check "the run set builds" grep -qx libasound2-dev <<<"$run_set"
+check "the run set holds no test tool" bash -c "! grep -E 'gtest|googletest|mingw|wine|tmux|clang|ser2net|man-db' <<<\"\$1\"" _ "$run_set"
+finish
