@@ -139,6 +139,19 @@ BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE h, LPDWORD count) {
     if (!posix::is_input(h)) return FALSE;
     Guard g(posix::mutex);
     posix::pump(0);
+    // A lone ESC is told from the start of a sequence only by what follows
+    // it within the ESC wait. Wait that out here, so that a caller who looks
+    // at the keys about once a second (a silent port) sees ESC at this look,
+    // not at the next one.
+    int64_t until = posix::pending_since + posix::kEscWaitMs;
+    while (posix::queue.empty() && !posix::pending.empty() && !posix::closed) {
+        int64_t left = until - posix::now_ms();
+        if (left <= 0) {
+            posix::decode(true);
+            break;
+        }
+        posix::pump(static_cast<int>(left));
+    }
     *count = static_cast<DWORD>(posix::queue.size());
     return TRUE;
 }
