@@ -2,94 +2,66 @@
 #include "tests/fake/fake_serial.h"
 
 #include <cstring>
+#include <map>
 
 namespace fake {
 
-std::map<std::string, SerialDevice>& serial_devices() {
-    static std::map<std::string, SerialDevice> devices;
-    return devices;
-}
-
 namespace {
-std::map<HANDLE, std::string>& serial_handles() {
-    static std::map<HANDLE, std::string> handles;
-    return handles;
+// Built on first use: fake::reset() may run before this file's statics.
+std::map<std::string, SerialDevice>& devices() {
+    static std::map<std::string, SerialDevice> d;
+    return d;
+}
+std::map<HANDLE, SerialDevice*>& handles() {
+    static std::map<HANDLE, SerialDevice*> h;
+    return h;
 }
 uintptr_t next_handle = 0x5000;  // constant-initialised, so safe before reset
 
-SerialDevice* device_of(HANDLE h) {
-    auto it = serial_handles().find(h);
-    return it == serial_handles().end() ? nullptr : &serial_devices()[it->second];
-}
+SerialDevice* device_of(HANDLE h) { return handles().count(h) ? handles()[h] : nullptr; }
 
 // Moves what has arrived by now into the driver's queue.
 void deliver(SerialDevice& d) {
-    int64_t now = now_ms();
-    while (!d.arriving.empty() && d.arriving.front().at_ms <= now) {
+    while (!d.arriving.empty() && d.arriving.front().at_ms <= now_ms()) {
         d.queue += d.arriving.front().bytes;
         d.arriving.pop_front();
     }
 }
-
-DCB reset_state() {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = 1200;
-    dcb.fBinary = 1;
-    dcb.fOutxCtsFlow = 1;
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fOutX = 1;
-    dcb.fInX = 1;
-    dcb.fNull = 1;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    dcb.fAbortOnError = 1;
-    dcb.XonLim = 2048;
-    dcb.XoffLim = 512;
-    dcb.ByteSize = 7;
-    dcb.Parity = MARKPARITY;
-    dcb.StopBits = ONE5STOPBITS;
-    dcb.XonChar = 17;
-    dcb.XoffChar = 19;
-    dcb.EofChar = 26;
-    return dcb;
-}
 }  // namespace
 
 void reset_serial() {
-    serial_devices().clear();
-    serial_handles().clear();
-    next_handle = 0x5000;
+    devices().clear();
+    handles().clear();
 }
 
 int64_t now_ms() { return counter / 10'000; }
 
 SerialDevice& com(int n) {
     std::string name = "COM" + std::to_string(n);
-    auto it = serial_devices().find(name);
-    if (it != serial_devices().end()) return it->second;
-    SerialDevice& d = serial_devices()[name];
-    d.state = reset_state();
-    return d;
+    if (!devices().count(name)) {
+        DCB& s = devices()[name].state;
+        s.DCBlength = sizeof(DCB);
+        s.BaudRate = 1200;
+        s.fBinary = s.fOutxCtsFlow = s.fOutX = s.fInX = s.fNull = s.fAbortOnError = 1;
+        s.fDtrControl = DTR_CONTROL_HANDSHAKE;
+        s.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        s.ByteSize = 7;
+        s.Parity = MARKPARITY;
+        s.StopBits = ONE5STOPBITS;
+        s.XonChar = 17;
+    }
+    return devices()[name];
 }
 
-void SerialDevice::send(const std::string& bytes, int64_t after_ms) {
-    arriving.push_back({now_ms() + after_ms, bytes});
-}
+void SerialDevice::send(const std::string& bytes, int64_t after_ms) { arriving.push_back({now_ms() + after_ms, bytes}); }
 
 bool serial_open(const std::string& name, HANDLE* handle) {
-    auto it = serial_devices().find(name);
-    if (it == serial_devices().end()) return false;
-    SerialDevice& d = it->second;
+    if (!devices().count(name)) return false;
+    SerialDevice& d = devices()[name];
     // Windows opens a COM port for one handle at a time.
-    if (d.is_open) {
-        *handle = INVALID_HANDLE_VALUE;
-        return true;
-    }
+    *handle = d.is_open ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(next_handle += 4);
+    if (!d.is_open) handles()[*handle] = &d;
     d.is_open = true;
-    d.opens++;
-    *handle = reinterpret_cast<HANDLE>(next_handle);
-    next_handle += 4;
-    serial_handles()[*handle] = name;
     return true;
 }
 
@@ -97,16 +69,12 @@ bool serial_read(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, BOOL* resul
     SerialDevice* d = device_of(h);
     if (d == nullptr) return false;
     *done = 0;
-    if (d->read_fails) {
-        *result = FALSE;
-        return true;
-    }
+    *result = !d->read_fails;
+    if (d->read_fails) return true;
     deliver(*d);
-    DWORD n = std::min<DWORD>(count, static_cast<DWORD>(d->queue.size()));
-    memcpy(buffer, d->queue.data(), n);
-    d->queue.erase(0, n);
-    *done = n;
-    *result = TRUE;
+    *done = std::min<DWORD>(count, static_cast<DWORD>(d->queue.size()));
+    memcpy(buffer, d->queue.data(), *done);
+    d->queue.erase(0, *done);
     return true;
 }
 
@@ -117,10 +85,8 @@ bool serial_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, BOOL* res
     SerialDevice* d = device_of(h);
     if (d == nullptr) return false;
     *done = 0;
-    if (d->write_fails) {
-        *result = FALSE;
-        return true;
-    }
+    *result = !d->write_fails;
+    if (d->write_fails) return true;
     DWORD n = std::min(count, d->accepts);
     if (d->accepts != MAXDWORD) d->accepts -= n;
     if (n < count) {
@@ -131,7 +97,6 @@ bool serial_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, BOOL* res
     std::string bytes(static_cast<const char*>(buffer), n);
     d->received += bytes;
     *done = n;
-    *result = TRUE;
     if (d->peer && n > 0) d->peer(*d, bytes);
     return true;
 }
@@ -140,51 +105,45 @@ bool serial_close(HANDLE h, BOOL* result) {
     SerialDevice* d = device_of(h);
     if (d == nullptr) return false;
     d->is_open = false;
-    serial_handles().erase(h);
+    handles().erase(h);
     *result = TRUE;
     return true;
 }
 
 }  // namespace fake
 
+using fake::device_of;
+
 extern "C" {
 
 BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
-    fake::record("GetCommState");
-    fake::SerialDevice* d = fake::device_of(h);
-    if (d == nullptr || d->get_state_fails) return FALSE;
-    *dcb = d->state;
+    fake::record(__func__);
+    if (!device_of(h) || device_of(h)->settings_fail) return FALSE;
+    *dcb = device_of(h)->state;
     return TRUE;
 }
 
 BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
-    fake::record("SetCommState");
-    fake::SerialDevice* d = fake::device_of(h);
-    if (d == nullptr) return FALSE;
-    d->states_set.push_back(*dcb);
-    if (d->set_state_fails) return FALSE;
-    d->state = *dcb;
+    fake::record(__func__);
+    if (!device_of(h) || device_of(h)->settings_fail) return FALSE;
+    device_of(h)->state = *dcb;
     return TRUE;
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-    fake::record("SetCommTimeouts");
-    fake::SerialDevice* d = fake::device_of(h);
-    if (d == nullptr || d->timeouts_fail) return FALSE;
-    d->timeouts = *timeouts;
+    fake::record(__func__);
+    if (!device_of(h) || device_of(h)->settings_fail) return FALSE;
+    device_of(h)->timeouts = *timeouts;
     return TRUE;
 }
 
 BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
-    fake::record("ClearCommError");
-    fake::SerialDevice* d = fake::device_of(h);
+    fake::record(__func__);
+    fake::SerialDevice* d = device_of(h);
     if (d == nullptr || d->status_fails) return FALSE;
     fake::deliver(*d);
     if (errors) *errors = 0;
-    if (status) {
-        *status = COMSTAT{};
-        status->cbInQue = static_cast<DWORD>(d->queue.size());
-    }
+    if (status) *status = COMSTAT{}, status->cbInQue = static_cast<DWORD>(d->queue.size());
     return TRUE;
 }
 

@@ -17,170 +17,105 @@ std::string store(const std::string& plain) {
         state = textconst::advance(state);
         unsigned key = state % 255;
         unsigned e = (p + key) & 0xFF;
-        if (e == 0) e = key;
-        out += static_cast<char>(e);
-        check ^= e;
+        out += static_cast<char>(e == 0 ? key : e);
+        check ^= e == 0 ? key : e;
     }
     out[0] = static_cast<char>(0x80 | (check & 0x1F));
     return out;
 }
 
-TEST(TextConstant, IsStoredScrambledAndReadsPlainAfterFirstUse) {
-    char* t = T("[Autobaud]");
-    EXPECT_GE(static_cast<unsigned char>(t[0]), 0x80);
-    EXPECT_LE(static_cast<unsigned char>(t[0]), 0x9F);
-    EXPECT_NE(std::string(t + 1), "[Autobaud]");
-    EXPECT_EQ(std::string(txt_unscramble(t)), "[Autobaud]");
-    // A second unscramble leaves the plain text alone.
-    EXPECT_EQ(std::string(txt_unscramble(t)), "[Autobaud]");
-    EXPECT_EQ(txt_len(T("twelve chars")), 12);
-}
-
-TEST(TextConstant, BuildStepAgreesWithAHandMadeStoredForm) {
+TEST(TextConstant, IsStoredAsTheBuildStepMakesItAndReadsPlainAfterFirstUse) {
+    char* t = T("Hello, scanner");
     std::string stored = store("Hello, scanner");
-    EXPECT_EQ(0, memcmp(T("Hello, scanner"), stored.c_str(), stored.size() + 1));
-}
-
-TEST(TextConstant, StoredByteEqualToItsKeyDecodesTo256MinusKey) {
-    // The first key, and the plain character whose sum with it wraps to 0.
+    EXPECT_EQ(0, memcmp(t, stored.c_str(), stored.size() + 1));
+    EXPECT_EQ(std::string(txt_unscramble(t)), "Hello, scanner");
+    EXPECT_EQ(std::string(txt_unscramble(t)), "Hello, scanner");  // a second time leaves it alone
+    // A stored byte equal to its key stands for 256 - key.
     unsigned key = textconst::advance(textconst::kStart) % 255;
-    ASSERT_NE(key, 0u);
     char plain[3] = {static_cast<char>(256 - key), 'x', 0};
-    std::string stored = store(plain);
-    EXPECT_EQ(static_cast<unsigned char>(stored[1]), key);
     char buffer[8];
-    memcpy(buffer, stored.c_str(), stored.size() + 1);
-    txt_unscramble(buffer);
-    EXPECT_EQ(static_cast<unsigned char>(buffer[0]), (256 - key) % 256);
-    EXPECT_EQ(buffer[1], 'x');
-    EXPECT_EQ(buffer[2], 0);
+    memcpy(buffer, store(plain).c_str(), 4);
+    EXPECT_EQ(static_cast<unsigned char>(buffer[1]), key);
+    EXPECT_STREQ(txt_unscramble(buffer), plain);
 }
 
 TEST(TextConstant, TextsThatOnlyLookStoredStayAsTheyAre) {
-    std::string stored = store("abc");
-    char failing[8];
-    memcpy(failing, stored.c_str(), stored.size() + 1);
+    char failing[8], marker_alone[2] = {static_cast<char>(0x80), 0}, plain[] = "plain";
+    memcpy(failing, store("abc").c_str(), 5);
     failing[0] ^= 0x01;  // breaks the check
-    std::string before(failing);
-    txt_unscramble(failing);
-    EXPECT_EQ(std::string(failing), before);
-
-    char marker_alone[2] = {static_cast<char>(0x80), 0};
-    txt_unscramble(marker_alone);
-    EXPECT_EQ(static_cast<unsigned char>(marker_alone[0]), 0x80);
-
-    char plain[] = "plain";
-    txt_unscramble(plain);
-    EXPECT_STREQ(plain, "plain");
+    for (char* text : {failing, marker_alone, plain}) {
+        const std::string was(text);
+        txt_unscramble(text);
+        EXPECT_EQ(std::string(text), was);
+    }
     EXPECT_EQ(txt_unscramble(txt_char('A')), txt_char('A'));
+    // A scanner reply whose rest reads as a stored text is moved, not rewritten.
+    char reply[64] = "  \t";
+    strcpy(reply + 3, T("a rest that reads as a text constant"));
+    const std::string rest = reply + 3;
+    EXPECT_EQ(txt_trim_left(reply), static_cast<unsigned char>(rest[0]));
+    EXPECT_EQ(std::string(reply), rest);
 }
 
-TEST(TextConstant, EveryRoutineAcceptsAConstantUnread) {
+TEST(Text, RoutinesAcceptConstantsUnreadAndOneCharacterValues) {
     char buffer[64] = "";
     txt_append(buffer, T("COM"));
     txt_append(buffer, txt_char('7'));
     EXPECT_STREQ(buffer, "COM7");
     EXPECT_EQ(txt_compare(buffer, T("COM7")), 0);
-    EXPECT_NE(txt_find(buffer, T("M7")), nullptr);
+    txt_prepend(buffer, T("n="));
+    txt_prepend(buffer, "");
+    EXPECT_STREQ(buffer, "n=COM7");
     char target[32] = "";
-    txt_copy(target, T("  padded  "));
+    txt_copy(target, T("  padded \t\r\n\v\f"));
     txt_trim_right(target);
     EXPECT_STREQ(target, "  padded");
-}
-
-TEST(Text, CopyNWritesAtMostNCharactersAndATerminator) {
-    char buffer[8];
-    memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(txt_trim_left(target), 'p');
+    EXPECT_STREQ(target, "padded");
+    EXPECT_STREQ(txt_skip_blanks("\t 42 "), "42 ");
+    memset(buffer, '#', 8);
     txt_copy_n(buffer, "abcdef", 3);
     EXPECT_EQ(std::string(buffer, 5), std::string("abc\0#", 5));
-    txt_copy_n(buffer, "abcdef", 0);
-    EXPECT_EQ(buffer[0], 0);
     txt_copy_n(buffer, "abcdef", -5);
     EXPECT_EQ(buffer[0], 0);
 }
 
-TEST(Text, PrependMovesTheTextRight) {
-    char buffer[16] = "12";
-    txt_prepend(buffer, txt_char(0x2D));
-    EXPECT_STREQ(buffer, "-12");
-    txt_prepend(buffer, "");
-    EXPECT_STREQ(buffer, "-12");
-    txt_prepend(buffer, T("n="));
-    EXPECT_STREQ(buffer, "n=-12");
-}
-
-TEST(Text, FindCharactersAndTexts) {
+TEST(Text, FindReplaceAndCompare) {
     char hay[] = "SIG,512";
     EXPECT_EQ(txt_find(hay, txt_char(',')), hay + 3);
-    EXPECT_EQ(txt_find(hay, txt_char(0)), nullptr);
-    EXPECT_EQ(txt_find(hay, ""), nullptr);
     EXPECT_EQ(txt_find(hay, "512"), hay + 4);
-    EXPECT_EQ(txt_find(hay, "5129"), nullptr);
-    EXPECT_EQ(txt_find(hay, txt_char('x')), nullptr);
-}
-
-TEST(Text, ReplaceResumesBehindWhatItInserted) {
-    char text[32] = "aaa";
+    for (const char* absent : {txt_char(0), "", "5129", txt_char('x')}) EXPECT_EQ(txt_find(hay, absent), nullptr);
+    char text[32] = "aaa";  // resumes behind what it inserted
     EXPECT_EQ(txt_replace(text, txt_char('a'), "aa"), 3);
     EXPECT_STREQ(text, "aaaaaa");
     char shrink[32] = "one, two, three";
     EXPECT_EQ(txt_replace(shrink, ", ", txt_char(';')), 2);
     EXPECT_STREQ(shrink, "one;two;three");
-    char none[8] = "abc";
-    EXPECT_EQ(txt_replace(none, "", "x"), 0);
-    EXPECT_STREQ(none, "abc");
-}
-
-TEST(Text, CompareIsUnsignedAndStopsAtN) {
-    EXPECT_EQ(txt_compare("\x80", "z"), 1);
-    EXPECT_EQ(txt_compare("a", "\xff"), -1);
-    EXPECT_EQ(txt_compare("ab", "abc"), -1);
-    EXPECT_EQ(txt_compare("abc", "ab"), 1);
-    EXPECT_EQ(txt_compare("", ""), 0);
-    EXPECT_EQ(txt_compare_n("abcX", "abcY", 3), 0);
-    EXPECT_EQ(txt_compare_n("abcX", "abcY", 4), -1);
-    EXPECT_EQ(txt_compare_n("\xe9", "e", 1), 1);
-    EXPECT_EQ(txt_compare_n("ab", "ab", 10), 0);
-}
-
-TEST(Text, TrimAndSkipBlanks) {
-    char text[16] = "  \t x";
-    EXPECT_EQ(txt_trim_left(text), 'x');
-    EXPECT_STREQ(text, "x");
-    char blanks[8] = " \r\n";
-    EXPECT_EQ(txt_trim_left(blanks), 0);
-    EXPECT_STREQ(blanks, "");
-    char right[16] = "x \t\r\n\v\f";
-    txt_trim_right(right);
-    EXPECT_STREQ(right, "x");
-    char all[8] = "   ";
-    txt_trim_right(all);
-    EXPECT_STREQ(all, "");
-    EXPECT_STREQ(txt_skip_blanks("\t 42 "), "42 ");
-    EXPECT_STREQ(txt_skip_blanks("  "), "");
+    EXPECT_EQ(txt_replace(shrink, "", "x"), 0);
+    // Compared as unsigned bytes, and only up to n.
+    const struct { const char *a, *b; int n, want; } cases[] = {
+        {"\x80", "z", -1, 1}, {"a", "\xff", -1, -1}, {"ab", "abc", -1, -1}, {"abc", "ab", -1, 1}, {"", "", -1, 0},
+        {"abcX", "abcY", 3, 0}, {"abcX", "abcY", 4, -1}, {"\xe9", "e", 1, 1}, {"ab", "ab", 10, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.n < 0 ? txt_compare(c.a, c.b) : txt_compare_n(c.a, c.b, c.n), c.want) << c.a << " " << c.b;
 }
 
 TEST(Text, CharacterClasses) {
-    EXPECT_EQ(char_class['A'], CC_UPPER);
-    EXPECT_EQ(char_class['z'], CC_LOWER);
-    EXPECT_EQ(char_class['5'], CC_DIGIT);
-    for (int c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20}) EXPECT_EQ(char_class[c], CC_BLANK) << c;
-    EXPECT_EQ(char_class[0x08], 0);
-    EXPECT_EQ(char_class['_'], 0);
-    for (int c = 0x80; c < 256; ++c) EXPECT_EQ(char_class[c], 0) << c;
+    for (int c = 0; c < 256; ++c) {
+        int want = c >= 'A' && c <= 'Z' ? CC_UPPER : c >= 'a' && c <= 'z' ? CC_LOWER : c >= '0' && c <= '9' ? CC_DIGIT
+                 : c == ' ' || (c >= 9 && c <= 13)                         ? CC_BLANK : 0;
+        EXPECT_EQ(char_class[c], want) << c;
+    }
 }
 
 TEST(MemMove, OverlapsEitherWayInWordsAndBytes) {
-    alignas(4) char words[16] = "abcdefghijkl";
-    mem_move(words, words + 4, 8);  // upwards, whole words
-    EXPECT_EQ(std::string(words, 12), "abcdabcdefgh");
-    alignas(4) char down[16] = "abcdefghijkl";
+    alignas(4) char up[16] = "abcdefghijkl", down[16] = "abcdefghijkl";
+    mem_move(up, up + 4, 8);
+    EXPECT_EQ(std::string(up, 12), "abcdabcdefgh");
     mem_move(down + 4, down, 8);
     EXPECT_EQ(std::string(down, 12), "efghijklijkl");
     char bytes[8] = "abcdef";
     mem_move(bytes, bytes + 1, 7);
-    EXPECT_STREQ(bytes, "aabcdef");
-    mem_move(bytes + 1, bytes, 0);
     EXPECT_STREQ(bytes, "aabcdef");
 }
 
