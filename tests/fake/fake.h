@@ -35,20 +35,16 @@ int live_blocks();
 
 extern LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;  // the last one installed
 
-// Standard handles, their file types and console modes (absent: no console).
+// Standard handles (all of them the console) and their console modes
+// (absent: no console), and everything written to each handle.
 extern HANDLE std_handles[3];
-extern std::map<HANDLE, DWORD> file_types;
 extern std::map<HANDLE, DWORD> console_modes;
-// Everything written to each handle; a write to a handle in short_writes
-// delivers at most that many bytes.
 extern std::map<HANDLE, std::string> written;
-extern std::map<HANDLE, DWORD> short_writes;
 
 // An in-memory disk; handles are reused after close, as Windows does. Names
 // not beginning with a drive are in C:\work\.
 extern std::map<std::string, std::string> disk;
 extern std::vector<std::string> refused_names;  // CreateFileA fails for these
-int reads_of(HANDLE h);
 extern std::string command_line;
 
 }  // namespace fake

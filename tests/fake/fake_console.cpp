@@ -61,7 +61,6 @@ void reset_console() {
     state() = Console{};
     state().largest = {150, 50};
     console_setup(80, 25);
-    state().cursor = {0, 24};
     state().cursor_info = {25, TRUE};
 }
 
@@ -70,7 +69,6 @@ void console_setup(SHORT columns, SHORT rows) {
     Console& c = state();
     c.size = {columns, rows};
     c.window = {0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
-    c.text_attribute = 7;
     c.chars.assign(static_cast<size_t>(columns * rows), ' ');
     c.attrs.assign(static_cast<size_t>(columns * rows), 7);
 }
@@ -106,7 +104,7 @@ extern "C" {
 
 BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE h, PCONSOLE_SCREEN_BUFFER_INFO info) {
     return fake::on_console(__func__, h, [&] {
-        return *info = {console.size, console.cursor, console.text_attribute, console.window, console.largest}, true;
+        return *info = {console.size, {0, 0}, 7, console.window, console.largest}, true;
     });
 }
 
@@ -120,15 +118,8 @@ BOOL WINAPI SetConsoleCursorInfo(HANDLE h, const CONSOLE_CURSOR_INFO* info) {
     });
 }
 
-BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD position) {
-    return fake::on_console(__func__, h, [&] {
-        return fake::run_length(h, position, 1) > 0 && (console.cursor = position, true);
-    });
-}
-
-BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD attributes) {
-    return fake::on_console(__func__, h, [&] { return console.text_attribute = attributes, true; });
-}
+BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [&] { return true; }); }
+BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [&] { return true; }); }
 
 COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
     COORD largest{0, 0};
@@ -136,15 +127,13 @@ COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
     return largest;
 }
 
-// The cells of a new buffer are left as garbage: the screen code must clear them.
 BOOL WINAPI SetConsoleScreenBufferSize(HANDLE h, COORD size) {
     return fake::on_console(__func__, h, [&] {
         if (size.X <= console.window.Right - console.window.Left || size.Y <= console.window.Bottom - console.window.Top)
             return false;
         console.size = size;
         console.chars.assign(static_cast<size_t>(size.X * size.Y), '?');
-        console.attrs.assign(static_cast<size_t>(size.X * size.Y), 0x99);
-        console.cursor = {std::min<SHORT>(console.cursor.X, size.X - 1), std::min<SHORT>(console.cursor.Y, size.Y - 1)};
+        console.attrs.assign(static_cast<size_t>(size.X * size.Y), 0x99);  // garbage: the screen code clears it
         return true;
     });
 }

@@ -14,8 +14,6 @@ struct Console {
     COORD size;
     SMALL_RECT window;
     COORD largest;  // what GetLargestConsoleWindowSize reports
-    COORD cursor;
-    WORD text_attribute;
     CONSOLE_CURSOR_INFO cursor_info;
     std::vector<char> chars;  // size.X × size.Y, row-major
     std::vector<WORD> attrs;

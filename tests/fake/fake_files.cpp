@@ -8,7 +8,7 @@
 namespace fake {
 
 HANDLE std_handles[3];
-std::map<HANDLE, DWORD> file_types, console_modes, short_writes;
+std::map<HANDLE, DWORD> console_modes;
 std::map<HANDLE, std::string> written;
 std::map<std::string, std::string> disk;
 std::vector<std::string> refused_names;
@@ -18,7 +18,6 @@ namespace {
 struct OpenFile {
     std::string name;
     size_t position = 0;
-    int reads = 0;
 };
 std::map<HANDLE, OpenFile> open_files;
 
@@ -29,17 +28,10 @@ OpenFile* file_of(HANDLE h) {
 HANDLE handle_of(uintptr_t v) { return reinterpret_cast<HANDLE>(v); }
 }  // namespace
 
-int reads_of(HANDLE h) { return file_of(h) ? file_of(h)->reads : 0; }
-
 void reset_files() {
     for (int i = 0; i < 3; ++i) std_handles[i] = handle_of(0x10 + 4 * i);
-    file_types = {{std_handles[0], FILE_TYPE_CHAR}, {std_handles[1], FILE_TYPE_CHAR}, {std_handles[2], FILE_TYPE_CHAR}};
     console_modes = {{std_handles[0], ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_MOUSE_INPUT}};
-    written.clear();
-    short_writes.clear();
-    disk.clear();
-    refused_names.clear();
-    open_files.clear();
+    written.clear(), disk.clear(), refused_names.clear(), open_files.clear();
     command_line = "rxmon.exe";
 }
 
@@ -53,23 +45,16 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
                                                                    : INVALID_HANDLE_VALUE;
 }
 
-DWORD WINAPI GetFileType(HANDLE h) {
-    fake::record(__func__);
-    return fake::file_types.count(h) ? fake::file_types[h] : FILE_TYPE_DISK;
-}
+DWORD WINAPI GetFileType(HANDLE) { return fake::record(__func__), FILE_TYPE_CHAR; }
 
 BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
     fake::record(__func__);
-    if (!fake::console_modes.count(h)) return FALSE;
-    *mode = fake::console_modes[h];
-    return TRUE;
+    return fake::console_modes.count(h) && (*mode = fake::console_modes[h], true);
 }
 
 BOOL WINAPI SetConsoleMode(HANDLE h, DWORD mode) {
     fake::record(__func__);
-    if (!fake::console_modes.count(h)) return FALSE;
-    fake::console_modes[h] = mode;
-    return TRUE;
+    return fake::console_modes.count(h) && (fake::console_modes[h] = mode, true);
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
@@ -93,7 +78,6 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERL
     if (BOOL r; fake::serial_read(h, buffer, count, done, &r)) return r;
     fake::OpenFile* f = fake::file_of(h);
     if (f == nullptr) return FALSE;
-    f->reads++;
     const std::string& data = fake::disk[f->name];
     size_t n = f->position < data.size() ? std::min<size_t>(count, data.size() - f->position) : 0;
     memcpy(buffer, data.data() + f->position, n);
@@ -105,7 +89,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERL
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record(__func__);
     if (BOOL r; fake::serial_write(h, buffer, count, done, &r)) return r;
-    DWORD n = fake::short_writes.count(h) ? std::min(count, fake::short_writes[h]) : count;
+    DWORD n = count;
     const char* bytes = static_cast<const char*>(buffer);
     if (fake::OpenFile* f = fake::file_of(h)) {
         std::string& data = fake::disk[f->name];
@@ -116,7 +100,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
         fake::written[h].append(bytes, n);
     }
     *done = n;
-    return n == count;
+    return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE h) {

@@ -21,7 +21,7 @@ struct SerialDevice {
     std::string queue;             // in the driver, readable now
     std::string received;          // every byte the device accepted
     DWORD accepts = MAXDWORD;      // bytes it still takes before writes time out
-    bool status_fails = false, read_fails = false, write_fails = false, settings_fail = false;
+    bool status_fails = false;
     DCB state{};  // as the device reports it
     COMMTIMEOUTS timeouts{};
     bool is_open = false;

@@ -5,12 +5,10 @@
 
 namespace fake {
 
-std::vector<SoundDevice> sound_devices;
 std::function<MMRESULT(const WAVEFORMATEX&, DWORD)> sound_open_result;
 std::function<MMRESULT(const WAVEHDR&)> sound_write_result;
 bool sound_auto_done;
 std::vector<WAVEHDR*> sound_queue;
-std::vector<WAVEFORMATEX> sound_formats;
 std::vector<std::string> sound_written;
 std::vector<std::pair<DWORD, DWORD>> beeps;
 
@@ -25,12 +23,10 @@ bool is_open(HWAVEOUT hwo) { return hwo != nullptr && hwo == open_handle; }
 }  // namespace
 
 void reset_sound() {
-    sound_devices = {{"Fake wave out", WAVE_FORMAT_4M16 | WAVE_FORMAT_48M16}};
     sound_open_result = nullptr;
     sound_write_result = nullptr;
     sound_auto_done = false;
     sound_queue.clear();
-    sound_formats.clear();
     sound_written.clear();
     beeps.clear();
     callback = nullptr;
@@ -59,25 +55,19 @@ void sound_deliver(UINT message, WAVEHDR* header) {
 
 extern "C" {
 
-UINT WINAPI waveOutGetNumDevs(void) { return fake::record(__func__), UINT(fake::sound_devices.size()); }
+// One device, device 0.
+UINT WINAPI waveOutGetNumDevs(void) { return fake::record(__func__), 1; }
 
-// Like the system, a name of 32 characters or more fills szPname without a
-// terminator: the caller has to end it.
-MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR device, LPWAVEOUTCAPSA caps, UINT size) {
+MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR device, LPWAVEOUTCAPSA caps, UINT) {
     fake::record(__func__);
-    if (device >= fake::sound_devices.size() || size < sizeof(WAVEOUTCAPSA)) return MMSYSERR_BADDEVICEID;
     *caps = WAVEOUTCAPSA{};
-    const fake::SoundDevice& d = fake::sound_devices[device];
-    d.name.copy(caps->szPname, MAXPNAMELEN);
-    caps->dwFormats = d.formats;
-    return MMSYSERR_NOERROR;
+    return device == 0 ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
                             DWORD flags) {
     fake::record(__func__);
-    fake::sound_formats.push_back(*format);
-    if (device != WAVE_MAPPER && device >= fake::sound_devices.size()) return MMSYSERR_BADDEVICEID;
+    if (device != WAVE_MAPPER && device != 0) return MMSYSERR_BADDEVICEID;
     if (fake::sound_open_result)
         if (MMRESULT r = fake::sound_open_result(*format, flags)) return r;
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;

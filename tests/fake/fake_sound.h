@@ -12,19 +12,12 @@
 
 namespace fake {
 
-struct SoundDevice {
-    std::string name;
-    DWORD formats;
-};
-extern std::vector<SoundDevice> sound_devices;  // default: one device
-
 // Non-zero results refuse; unset hooks accept whatever a device exists for.
 extern std::function<MMRESULT(const WAVEFORMATEX& format, DWORD flags)> sound_open_result;
 extern std::function<MMRESULT(const WAVEHDR& header)> sound_write_result;
 
 extern bool sound_auto_done;
 extern std::vector<WAVEHDR*> sound_queue;          // written, not yet handed back
-extern std::vector<WAVEFORMATEX> sound_formats;     // every waveOutOpen, queries too
 extern std::vector<std::string> sound_written;      // the bytes of each accepted write
 extern std::vector<std::pair<DWORD, DWORD>> beeps;  // frequency, duration
 
