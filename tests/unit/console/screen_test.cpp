@@ -118,7 +118,7 @@ TEST_F(Takeover, TheBlinkThreadAndTheLargestWindow) {
     let_blink(3);
     EXPECT_EQ(writes(), before) << "a console call with nothing blinking";
     char line[151] = {};
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 500; ++i) {
         for (int c = 0; c < 150; ++c) line[c] = static_cast<char>('a' + (i + c) % 26);
         scr_print(line, i % 3 == 0 ? 0xFF1C : i % 3 == 1 ? 0xBB1E : 0x1A, 1 + i % 50, 1);
     }
