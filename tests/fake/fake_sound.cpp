@@ -23,14 +23,9 @@ bool is_open(HWAVEOUT hwo) { return hwo != nullptr && hwo == open_handle; }
 }  // namespace
 
 void reset_sound() {
-    sound_open_result = nullptr;
-    sound_write_result = nullptr;
-    sound_auto_done = false;
-    sound_queue.clear();
-    sound_written.clear();
-    beeps.clear();
-    callback = nullptr;
-    open_handle = nullptr;
+    sound_open_result = nullptr, sound_write_result = nullptr, sound_auto_done = false;
+    sound_queue.clear(), sound_written.clear(), beeps.clear();
+    callback = nullptr, open_handle = nullptr;
 }
 
 void sound_done(int n) {
@@ -78,9 +73,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     fake::record(__func__);
-    if (!fake::is_open(hwo)) return MMSYSERR_INVALHANDLE;
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return fake::is_open(hwo) ? (header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
@@ -122,10 +115,6 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
     return MMSYSERR_NOERROR;
 }
 
-BOOL WINAPI Beep(DWORD frequency, DWORD duration) {
-    fake::record(__func__);
-    fake::beeps.emplace_back(frequency, duration);
-    return TRUE;
-}
+BOOL WINAPI Beep(DWORD frequency, DWORD duration) { return fake::record(__func__), fake::beeps.emplace_back(frequency, duration), TRUE; }
 
 }  // extern "C"
