@@ -1,6 +1,7 @@
 // The fake's wave output and Beep.
 #include "tests/fake/fake_sound.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace fake {
@@ -8,16 +9,17 @@ namespace fake {
 std::function<MMRESULT(const WAVEFORMATEX&, DWORD)> sound_open_result;
 std::function<MMRESULT(const WAVEHDR&)> sound_write_result;
 bool sound_auto_done;
-std::vector<WAVEHDR*> sound_queue;
 std::vector<std::string> sound_written;
 std::vector<std::pair<DWORD, DWORD>> beeps;
 
 namespace {
 typedef void(CALLBACK* WaveCallback)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
-WaveCallback callback;
-HWAVEOUT open_handle;
-// sound_done may run on a thread of the test's own, as the device's would.
+// sound_done may run on a thread of the test's own, as the device's would,
+// while the owner closes the device.
+std::atomic<WaveCallback> callback;
+std::atomic<HWAVEOUT> open_handle;
 std::mutex queue_lock;
+std::vector<WAVEHDR*> sound_queue;  // written, not yet handed back
 
 bool is_open(HWAVEOUT hwo) { return hwo != nullptr && hwo == open_handle; }
 }  // namespace
@@ -43,7 +45,7 @@ void sound_done(int n) {
 }
 
 void sound_deliver(UINT message, WAVEHDR* header) {
-    if (callback) callback(open_handle, message, 0, reinterpret_cast<DWORD_PTR>(header), 0);
+    if (WaveCallback c = callback.load()) c(open_handle.load(), message, 0, reinterpret_cast<DWORD_PTR>(header), 0);
 }
 
 }  // namespace fake
@@ -101,7 +103,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
     fake::record(__func__);
-    fake::sound_done(static_cast<int>(fake::sound_queue.size()));
+    fake::sound_done(1 << 30);  // every one still out
     return fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
@@ -109,12 +111,14 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
 MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
     fake::record(__func__);
     if (!fake::is_open(hwo)) return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> g(fake::queue_lock);
     if (!fake::sound_queue.empty()) return WAVERR_STILLPLAYING;
-    fake::callback = nullptr;
-    fake::open_handle = nullptr;
+    fake::callback = nullptr, fake::open_handle = nullptr;
     return MMSYSERR_NOERROR;
 }
 
-BOOL WINAPI Beep(DWORD frequency, DWORD duration) { return fake::record(__func__), fake::beeps.emplace_back(frequency, duration), TRUE; }
+BOOL WINAPI Beep(DWORD frequency, DWORD duration) {
+    return fake::record(__func__), fake::beeps.emplace_back(frequency, duration), TRUE;
+}
 
 }  // extern "C"

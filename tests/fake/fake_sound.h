@@ -1,7 +1,7 @@
-// The fake's wave output and Beep. Written buffers wait in `sound_queue`
-// until the test hands them back with sound_done (from any thread), or at
-// once when sound_auto_done is set; waveOutReset hands back all of them. A
-// test refuses an open or a write through the two result hooks.
+// The fake's wave output (one device) and Beep. Written buffers wait until
+// the test hands them back with sound_done (from any thread), or at once
+// when sound_auto_done is set; waveOutReset hands back all of them. A test
+// refuses an open or a write through the two result hooks.
 #pragma once
 
 #include <functional>
@@ -17,7 +17,6 @@ extern std::function<MMRESULT(const WAVEFORMATEX& format, DWORD flags)> sound_op
 extern std::function<MMRESULT(const WAVEHDR& header)> sound_write_result;
 
 extern bool sound_auto_done;
-extern std::vector<WAVEHDR*> sound_queue;          // written, not yet handed back
 extern std::vector<std::string> sound_written;      // the bytes of each accepted write
 extern std::vector<std::pair<DWORD, DWORD>> beeps;  // frequency, duration
 
