@@ -40,10 +40,12 @@ TEST(TextConstant, IsStoredAsTheBuildStepMakesItAndReadsPlainAfterFirstUse) {
 }
 
 TEST(TextConstant, TextsThatOnlyLookStoredStayAsTheyAre) {
-    char failing[8], marker_alone[2] = {static_cast<char>(0x80), 0}, plain[] = "plain";
+    // A check that fails in its fifth bit; a marker alone; a first byte past
+    // the markers with a check that would pass.
+    char failing[8], marker_alone[2] = {static_cast<char>(0x80), 0}, past[] = "\xA0" "abc", plain[] = "plain";
     memcpy(failing, store("abc").c_str(), 5);
-    failing[0] ^= 0x01;  // breaks the check
-    for (char* text : {failing, marker_alone, plain}) {
+    failing[0] ^= 0x10;
+    for (char* text : {failing, marker_alone, past, plain}) {
         const std::string was(text);
         txt_unscramble(text);
         EXPECT_EQ(std::string(text), was);
@@ -58,7 +60,9 @@ TEST(TextConstant, TextsThatOnlyLookStoredStayAsTheyAre) {
 }
 
 TEST(Text, RoutinesAcceptConstantsUnreadAndOneCharacterValues) {
-    char buffer[64] = "";
+    char buffer[64];
+    memset(buffer, '#', sizeof buffer);
+    buffer[0] = 0;
     txt_append(buffer, T("COM"));
     txt_append(buffer, txt_char('7'));
     EXPECT_STREQ(buffer, "COM7");

@@ -76,6 +76,10 @@ TEST_F(Port, ATrickleIsHeldByTheSettleLoopUntilItPausesOrFillsTheBuffer) {
     EXPECT_EQ(fake::sleeps, std::vector<DWORD>{2});
     EXPECT_EQ(port_read(3, buf, 400), 44);
     EXPECT_EQ(port_table[3].bytes_in, 310u);
+    for (int i = 0; i < 1000; ++i) d->send("t", i * 2);  // one that never pauses: taken at 256
+    fake::sleeps.clear();
+    EXPECT_EQ(port_read(3, buf, 400), 256);
+    EXPECT_LE(fake::sleeps.size(), 257u);
 }
 
 // A device that takes fewer bytes than offered holds the writer for the
