@@ -20,14 +20,14 @@ int alloc_refusals;
 std::vector<SIZE_T> alloc_sizes;
 std::set<void*> blocks;
 LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;
-void reset_files(), reset_serial(), reset_sound(), reset_console();
+void reset_files(), reset_sound(), reset_console();
 
 void reset() {
     calls.clear(), sleeps.clear(), alloc_sizes.clear();
     tick_count = 1000, counter = 0, counter_hz = 10'000'000, counter_ok = TRUE;
     alloc_refusals = 0;
     exception_filter = nullptr;
-    reset_files(), reset_serial(), reset_console(), reset_sound();
+    reset_files(), reset_console(), reset_sound();
 }
 
 // Threads of a test (the blink thread, waiters on a lock) record and sleep

@@ -75,7 +75,8 @@ void console_setup(SHORT columns, SHORT rows) {
 
 std::string console_line(int row) {
     Guard g(console_mutex);
-    return std::string(console.chars.begin() + row * console.size.X, console.chars.begin() + (row + 1) * console.size.X);
+    auto start = console.chars.begin() + row * console.size.X;
+    return std::string(start, start + console.size.X);
 }
 
 WORD console_attr(int row, int column) {
@@ -129,8 +130,8 @@ COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
 
 BOOL WINAPI SetConsoleScreenBufferSize(HANDLE h, COORD size) {
     return fake::on_console(__func__, h, [&] {
-        if (size.X <= console.window.Right - console.window.Left || size.Y <= console.window.Bottom - console.window.Top)
-            return false;
+        const SMALL_RECT& w = console.window;
+        if (size.X <= w.Right - w.Left || size.Y <= w.Bottom - w.Top) return false;
         console.size = size;
         console.chars.assign(static_cast<size_t>(size.X * size.Y), '?');
         console.attrs.assign(static_cast<size_t>(size.X * size.Y), 0x99);  // garbage: the screen code clears it
@@ -177,7 +178,8 @@ BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE h, LPDWORD count) {
 BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
     *read = 0;
     return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
-        for (; *read < length && !console.input.empty(); console.input.pop_front()) records[(*read)++] = console.input.front();
+        for (; *read < length && !console.input.empty(); console.input.pop_front())
+            records[(*read)++] = console.input.front();
         return *read > 0;
     });
 }
@@ -185,7 +187,8 @@ BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPD
 BOOL WINAPI PeekConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
     *read = 0;
     return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
-        for (auto it = console.input.begin(); *read < length && it != console.input.end(); ++it) records[(*read)++] = *it;
+        for (auto it = console.input.begin(); *read < length && it != console.input.end(); ++it)
+            records[(*read)++] = *it;
         return true;
     });
 }

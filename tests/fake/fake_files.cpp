@@ -1,4 +1,5 @@
-// The fake's standard handles, console mode, files and paths.
+// The fake's handles: standard handles and console mode, files on an
+// in-memory disk, the COM devices with the comm calls, and paths.
 #include <cstring>
 
 #include "tests/fake/fake.h"
@@ -18,24 +19,54 @@ namespace {
 struct OpenFile {
     std::string name;
     size_t position = 0;
+    SerialDevice* com = nullptr;  // or a file of the disk
 };
 std::map<HANDLE, OpenFile> open_files;
-
-OpenFile* file_of(HANDLE h) {
-    auto it = open_files.find(h);
-    return it == open_files.end() ? nullptr : &it->second;
+// Built on first use: fake::reset() may run before this file's statics.
+std::map<std::string, SerialDevice>& devices() {
+    static std::map<std::string, SerialDevice> d;
+    return d;
 }
+
+OpenFile* file_of(HANDLE h) { return open_files.count(h) ? &open_files[h] : nullptr; }
+SerialDevice* device_of(HANDLE h) { return file_of(h) ? file_of(h)->com : nullptr; }
 HANDLE handle_of(uintptr_t v) { return reinterpret_cast<HANDLE>(v); }
+
+// Moves what has arrived by now into the driver's queue.
+void deliver(SerialDevice& d) {
+    for (; !d.arriving.empty() && d.arriving.front().at_ms <= now_ms(); d.arriving.pop_front())
+        d.queue += d.arriving.front().bytes;
+}
 }  // namespace
 
 void reset_files() {
     for (int i = 0; i < 3; ++i) std_handles[i] = handle_of(0x10 + 4 * i);
     console_modes = {{std_handles[0], ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_MOUSE_INPUT}};
-    written.clear(), disk.clear(), refused_names.clear(), open_files.clear();
+    written.clear(), disk.clear(), refused_names.clear();
+    open_files.clear(), devices().clear();
     command_line = "rxmon.exe";
 }
 
+int64_t now_ms() { return counter / 10'000; }
+
+SerialDevice& com(int n) {
+    std::string name = "COM" + std::to_string(n);
+    if (!devices().count(name)) {
+        DCB& s = devices()[name].state;
+        s.BaudRate = 1200, s.ByteSize = 7, s.Parity = MARKPARITY, s.StopBits = ONE5STOPBITS, s.XonChar = 17;
+        s.fOutxCtsFlow = s.fOutX = s.fInX = s.fNull = s.fAbortOnError = 1;
+        s.fDtrControl = DTR_CONTROL_HANDSHAKE, s.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    }
+    return devices()[name];
+}
+
+void SerialDevice::send(const std::string& bytes, int64_t after_ms) {
+    arriving.push_back({now_ms() + after_ms, bytes});
+}
+
 }  // namespace fake
+
+using fake::device_of;
 
 extern "C" {
 
@@ -57,55 +88,70 @@ BOOL WINAPI SetConsoleMode(HANDLE h, DWORD mode) {
     return fake::console_modes.count(h) && (fake::console_modes[h] = mode, true);
 }
 
+// A COM port opens for one handle at a time, as on Windows.
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
     fake::record(__func__);
     std::string n = name;
-    if (HANDLE com; fake::serial_open(n, &com)) return com;
     if (n == "CONOUT$") return fake::console_output;
-    for (auto& refused : fake::refused_names)
-        if (refused == n) return INVALID_HANDLE_VALUE;
-    if (creation == OPEN_EXISTING && !fake::disk.count(n)) return INVALID_HANDLE_VALUE;
+    fake::SerialDevice* com = fake::devices().count(n) ? &fake::devices()[n] : nullptr;
+    if ((com && com->is_open) || std::count(fake::refused_names.begin(), fake::refused_names.end(), n) ||
+        (!com && creation == OPEN_EXISTING && !fake::disk.count(n)))
+        return INVALID_HANDLE_VALUE;
     if (creation == CREATE_ALWAYS) fake::disk[n].clear();
     uintptr_t v = 0x100;
     while (fake::open_files.count(fake::handle_of(v))) v += 4;
-    fake::open_files[fake::handle_of(v)] = fake::OpenFile{n};
+    fake::open_files[fake::handle_of(v)] = fake::OpenFile{n, 0, com};
+    if (com) com->is_open = true;
     return fake::handle_of(v);
 }
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record(__func__);
-    *done = 0;
-    if (BOOL r; fake::serial_read(h, buffer, count, done, &r)) return r;
     fake::OpenFile* f = fake::file_of(h);
     if (f == nullptr) return FALSE;
-    const std::string& data = fake::disk[f->name];
-    size_t n = f->position < data.size() ? std::min<size_t>(count, data.size() - f->position) : 0;
-    memcpy(buffer, data.data() + f->position, n);
+    std::string& data = f->com ? (fake::deliver(*f->com), f->com->queue) : fake::disk[f->name];
+    size_t at = f->com ? 0 : f->position, n = at < data.size() ? std::min<size_t>(count, data.size() - at) : 0;
+    memcpy(buffer, data.data() + at, n);
+    if (f->com) data.erase(0, n);
     f->position += n;
     *done = static_cast<DWORD>(n);
     return TRUE;
 }
 
+// A device that takes fewer bytes than offered keeps the writer for the
+// whole write time-out, then reports the short count as success, as a
+// Windows serial driver does.
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record(__func__);
-    if (BOOL r; fake::serial_write(h, buffer, count, done, &r)) return r;
-    DWORD n = count;
-    const char* bytes = static_cast<const char*>(buffer);
-    if (fake::OpenFile* f = fake::file_of(h)) {
-        std::string& data = fake::disk[f->name];
-        data.resize(std::max(data.size(), f->position + n));
-        data.replace(f->position, n, bytes, n);
-        f->position += n;
-    } else {
-        fake::written[h].append(bytes, n);
+    const std::string bytes(static_cast<const char*>(buffer), count);
+    fake::OpenFile* f = fake::file_of(h);
+    if (fake::SerialDevice* d = device_of(h)) {
+        *done = std::min(count, d->accepts);
+        if (d->accepts != MAXDWORD) d->accepts -= *done;
+        if (*done < count) {
+            const COMMTIMEOUTS& t = d->timeouts;
+            int64_t ms = int64_t(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant;
+            fake::tick_count += static_cast<uint32_t>(ms), fake::counter += ms * 10'000;
+        }
+        d->received += bytes.substr(0, *done);
+        if (d->peer && *done > 0) d->peer(*d, bytes.substr(0, *done));
+        return TRUE;
     }
-    *done = n;
+    if (f) {
+        std::string& data = fake::disk[f->name];
+        data.resize(std::max(data.size(), f->position + count));
+        data.replace(f->position, count, bytes);
+        f->position += count;
+    } else {
+        fake::written[h] += bytes;
+    }
+    *done = count;
     return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE h) {
     fake::record(__func__);
-    if (BOOL r; fake::serial_close(h, &r)) return r;
+    if (device_of(h)) device_of(h)->is_open = false;
     return fake::open_files.erase(h) ? TRUE : FALSE;
 }
 
@@ -131,5 +177,27 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
 }
 
 LPSTR WINAPI GetCommandLineA(void) { return fake::record(__func__), fake::command_line.data(); }
+
+BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
+    return fake::record(__func__), device_of(h) && (*dcb = device_of(h)->state, true);
+}
+
+BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
+    return fake::record(__func__), device_of(h) && (device_of(h)->state = *dcb, true);
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
+    return fake::record(__func__), device_of(h) && (device_of(h)->timeouts = *timeouts, true);
+}
+
+BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
+    fake::record(__func__);
+    fake::SerialDevice* d = device_of(h);
+    if (d == nullptr || d->status_fails) return FALSE;
+    fake::deliver(*d);
+    if (errors) *errors = 0;
+    if (status) *status = COMSTAT{}, status->cbInQue = static_cast<DWORD>(d->queue.size());
+    return TRUE;
+}
 
 }  // extern "C"

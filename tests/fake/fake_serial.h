@@ -36,11 +36,4 @@ struct SerialDevice {
 SerialDevice& com(int n);
 int64_t now_ms();
 
-// The fake's file calls hand a COM name or handle to these; each returns
-// false for anything that is not one.
-bool serial_open(const std::string& name, HANDLE* handle);
-bool serial_read(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, BOOL* result);
-bool serial_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, BOOL* result);
-bool serial_close(HANDLE h, BOOL* result);
-
 }  // namespace fake

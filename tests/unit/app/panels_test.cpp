@@ -80,7 +80,8 @@ TEST_F(Panels, TuningBarGrowsFromTheCentreMarkWithAnOffsetEstimateForModelB) {
 
 TEST_F(Panels, SignalBarIs39WideStopsAtTheScaleAndBeepsByModeAsReadingsCount) {
     for (auto [signal, bar] : {std::pair{13, std::string(39, ' ')}, {14, kLeft + std::string(38, ' ')},
-                               {1023, full(37) + kLeft + " "}, {1024, full(37) + kLeft + " "}, {-1, full(37) + kLeft + " "}}) {
+                               {1023, full(37) + kLeft + " "}, {1024, full(37) + kLeft + " "},
+                               {-1, full(37) + kLeft + " "}}) {
         draw_signal_bar(signal);
         EXPECT_EQ(text(17, 2, 39), bar) << signal;
     }

@@ -20,8 +20,9 @@ struct Scanner : ::testing::Test {
     fake::SerialDevice* line = nullptr;
     char reply[256];
     int answered = 0, answer_limit = 1 << 30;  // then the scanner falls silent
-    std::map<std::string, std::string> replies = {{"IDN", "IDN,SR-B20\r"}, {"VER", "VER,Firmware 2.07\r"},
-                                                  {"LVL", "LVL,628\r"}, {"TUN", "TUN,100,1462500\r"}, {"SIG", "SIG,512\r"}};
+    std::map<std::string, std::string> replies = {{"IDN", "IDN,SR-B20\r"},      {"VER", "VER,Firmware 2.07\r"},
+                                                  {"LVL", "LVL,628\r"},         {"TUN", "TUN,100,1462500\r"},
+                                                  {"SIG", "SIG,512\r"}};
     void SetUp() override {
         fake::reset();
         clock_mode = CLOCK_UNPROBED;

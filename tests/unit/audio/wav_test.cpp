@@ -65,7 +65,8 @@ struct WavTest : ::testing::Test {
     std::vector<int16_t> played() {
         std::vector<int16_t> s;
         for (const std::string& w : fake::sound_written)
-            for (size_t i = 0; i + 1 < w.size(); i += 2) s.push_back(static_cast<int16_t>(uint8_t(w[i]) | w[i + 1] << 8));
+            for (size_t i = 0; i + 1 < w.size(); i += 2)
+                s.push_back(static_cast<int16_t>(uint8_t(w[i]) | w[i + 1] << 8));
         return s;
     }
 };

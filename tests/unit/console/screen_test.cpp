@@ -23,11 +23,14 @@ struct Screen : ::testing::Test {
         fake::calls.clear();
     }
     void TearDown() override { scr_restore(); }
-    static int writes() { return fake::count("WriteConsoleOutputAttribute") + fake::count("WriteConsoleOutputCharacterA"); }
+    static int writes() {
+        return fake::count("WriteConsoleOutputAttribute") + fake::count("WriteConsoleOutputCharacterA");
+    }
     static std::string text(int row, int from, int n) { return fake::console_line(row - 1).substr(from - 1, n); }
     static void damage() { fake::console.chars.assign(fake::console.chars.size(), '?'); }
     static void let_blink(int cycles) {  // at least this many whole cycles
-        for (int start = fake::count("Sleep"); fake::count("Sleep") < start + 2 * cycles + 1;) std::this_thread::yield();
+        for (int start = fake::count("Sleep"); fake::count("Sleep") < start + 2 * cycles + 1;)
+            std::this_thread::yield();
     }
 };
 using Takeover = Screen;

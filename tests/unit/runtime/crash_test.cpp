@@ -38,9 +38,9 @@ TEST_F(CrashReport, AnInPageErrorHasItsAccessLineAndTheFilterFramesTheReportAfte
     crash_install(nullptr, 250, nullptr);
     EXPECT_EQ(fake::exception_filter, &crash_filter);
     EXPECT_EQ(run_filter(), 1);
-    const std::string address(sizeof(void*) * 2 - 6, '0');
+    const std::string zeros(sizeof(void*) * 2 - 6, '0');
     EXPECT_NE(err().find("\r\n  Exception code:  C0000006\r\n  Exception:       in-page error\r\n  At address:      " +
-                         address + "000000\r\n  Faulting access: reading at address " + address + "B00000 (11,534,336)"),
+                         zeros + "000000\r\n  Faulting access: reading at address " + zeros + "B00000 (11,534,336)"),
               std::string::npos) << err();
     EXPECT_EQ(err().substr(0, 4) + err().substr(err().size() - 4), "\r\n\r\n\r\n\r\n");
     EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{250, 250}));
