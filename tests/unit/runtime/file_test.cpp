@@ -1,44 +1,13 @@
-// Start-up of the standard handles, handle names and the program path over
-// the fake's handles and disk. What reaches redirected output, and the
-// reader on real files, are checked on the POSIX layer (backend, e2e).
+// The program path from a Windows command line, over the fake. Files, handle
+// names and redirected output are checked on the POSIX layer (backend, e2e).
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "runtime/file.h"
-#include "runtime/out.h"
 #include "tests/fake/fake.h"
 
 namespace {
-
-std::string name_of(HANDLE h) {
-    char name[262];
-    name_lookup(h, name);
-    return name;
-}
-
-TEST(Files, StartUpSetsTheConsoleInputModeAndNamesFollowOpenCloseAndReuseOfAHandle) {
-    fake::reset();
-    name_table_clear();
-    std_init(0);
-    EXPECT_EQ(fake::console_modes[std_in], DWORD(ENABLE_LINE_INPUT | ENABLE_WINDOW_INPUT));
-    std_init(1);
-    EXPECT_EQ(fake::console_modes[std_in], DWORD(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_WINDOW_INPUT));
-    EXPECT_EQ(name_of(std_err), "<stderr>");
-    fake::disk["a.wav"] = fake::disk["b.wav"] = "A";
-    HANDLE a, b;
-    ASSERT_EQ(file_open("a.wav", 0, &a), 0);
-    EXPECT_EQ(name_of(a), "a.wav");
-    EXPECT_EQ(file_close(a), 0);
-    EXPECT_NE(name_of(a), "a.wav");
-    ASSERT_EQ(file_open("b.wav", 2, &b), 0);
-    ASSERT_EQ(b, a);  // the system handed the same value out again
-    EXPECT_EQ(name_of(b), "b.wav");
-    EXPECT_EQ(file_open("missing.wav", 0, &a), 1);
-    fake::refused_names.push_back("locked.txt");
-    EXPECT_THROW(file_create("locked.txt", 0, &a), fake::Exit);
-    EXPECT_NE(fake::written[std_err].find("locked.txt"), std::string::npos);
-}
 
 TEST(ProgramPath, SplitsTheCommandLineAndRefusesPathsOfMaxPathOrMore) {
     const char* cases[][4] = {
