@@ -108,14 +108,13 @@ TEST(TicketLock, WaitersAreServedInTheOrderOfTheirTicketsAcrossTheWrapAt256) {
 }
 
 // Without save and rows, the present buffer as far as the largest window
-// (150 x 50) goes. The thread is silent without blinking cells, and what is
-// drawn while it blinks ends on the console as in the shadow. Giving the
-// console back and the blink's timing are checked in a terminal (e2e).
+// (150 x 50) goes. The thread is silent without blinking cells, shows them
+// in the alternate phase for 300 ms of each second, and what is drawn while
+// it blinks ends on the console as in the shadow.
 TEST_F(Takeover, TheBlinkThreadAndTheLargestWindow) {
     fake::console_setup(200, 100);
     scr_open(0, 0, 40);
     EXPECT_EQ(std::pair(scr_rows, scr_cols), std::pair(50, 150));
-    EXPECT_FALSE(fake::console.cursor_info.bVisible);
     scr_print("steady", 0x1E, 1, 1);
     int before = writes();
     let_blink(3);
@@ -125,12 +124,35 @@ TEST_F(Takeover, TheBlinkThreadAndTheLargestWindow) {
         for (int c = 0; c < 150; ++c) line[c] = static_cast<char>('a' + (i + c) % 26);
         scr_print(line, i % 3 == 0 ? 0xFF1C : i % 3 == 1 ? 0xBB1E : 0x1A, 1 + i % 50, 1);
     }
+    fake::sleeps.clear();
+    let_blink(2);
     scr_restore();
     EXPECT_EQ(blink_thread.load(), nullptr);
+    std::vector<DWORD> phases;  // without the 1 ms waits for the lock and for the thread's end
+    for (DWORD ms : fake::sleeps)
+        if (ms != 1) phases.push_back(ms);
+    ASSERT_GE(phases.size(), 4u);
+    for (size_t i = 1; i < phases.size(); ++i) EXPECT_EQ(phases[i - 1] + phases[i], 1000u) << "300 and 700 ms in turn";
     for (int cell = 0; cell < 50 * 150; ++cell) {
         ASSERT_EQ(fake::console.chars[size_t(cell)], scr_chars[cell]) << cell;
         ASSERT_EQ(fake::console.attrs[size_t(cell)], scr_attrs[cell] & 0xFF) << cell;
     }
+}
+
+TEST_F(Takeover, RestoreGivesTheSavedCellsBufferAndCursorBack) {
+    fake::console_setup(100, 30);
+    for (size_t i = 0; i < fake::console.chars.size(); ++i) fake::console.chars[i] = char('A' + i % 26);
+    fake::console.cursor_info = {50, TRUE};
+    const fake::Console before = fake::console;
+    scr_open(1, 20, 40);
+    EXPECT_FALSE(fake::console.cursor_info.bVisible);
+    scr_print("taken over", 0x1E, 1, 1);
+    scr_restore();
+    EXPECT_EQ(std::pair(fake::console.size.X, fake::console.size.Y), std::pair(SHORT(100), SHORT(30)));
+    const CONSOLE_CURSOR_INFO& cursor = fake::console.cursor_info;
+    EXPECT_EQ(std::pair(cursor.dwSize, cursor.bVisible), std::pair(DWORD(50), TRUE));
+    EXPECT_EQ(fake::console.chars, before.chars);
+    EXPECT_EQ(fake::console.attrs, before.attrs);
 }
 
 }  // namespace
