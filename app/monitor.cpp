@@ -10,9 +10,7 @@
 #include "runtime/txt.h"
 #include "serial/port.h"
 
-namespace {
 bool tone_started;
-}  // namespace
 
 void monitor_main() {
     std_init(1);

@@ -34,6 +34,7 @@ void snd_beep(int32_t frequency, int32_t units);  // units of 10 ms
 // Tone.
 void build_pitch_table();
 DWORD WINAPI tone_thread(LPVOID unused);
+extern bool tone_started;  // its thread runs, so quitting waits for its answer
 // The phase step per sample, in 1/360000 of a cycle, rounded to nearest.
 int32_t tone_increment(int32_t pitch, int32_t rate);
 // One buffer of square wave that ends at phase 0 on its last sample.

@@ -1,8 +1,6 @@
 // The recording fake: call log, time, memory, process and threads.
 #include "tests/fake/fake.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -15,37 +13,21 @@ namespace fake {
 
 std::vector<std::string> calls;
 uint32_t tick_count;
-int64_t counter;
-std::function<BOOL(LARGE_INTEGER*)> performance_frequency;
+int64_t counter, counter_hz;
+BOOL counter_ok;
 std::vector<DWORD> sleeps;
-std::function<bool(SIZE_T)> virtual_alloc_refuses;
-DWORD page_size;
+int alloc_refusals;
 std::vector<SIZE_T> alloc_sizes;
 std::set<void*> blocks;
-
-void reset_files();
-void reset_serial();
-void reset_sound();
-void reset_console();
-void reset_except();
+LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;
+void reset_files(), reset_sound(), reset_console();
 
 void reset() {
-    calls.clear();
-    tick_count = 1000;
-    counter = 0;
-    performance_frequency = [](LARGE_INTEGER* f) {
-        f->QuadPart = 10'000'000;
-        return TRUE;
-    };
-    sleeps.clear();
-    virtual_alloc_refuses = [](SIZE_T) { return false; };
-    page_size = 4096;
-    alloc_sizes.clear();
-    reset_files();
-    reset_serial();
-    reset_console();
-    reset_sound();
-    reset_except();
+    calls.clear(), sleeps.clear(), alloc_sizes.clear();
+    tick_count = 1000, counter = 0, counter_hz = 10'000'000, counter_ok = TRUE;
+    alloc_refusals = 0;
+    exception_filter = nullptr;
+    reset_files(), reset_console(), reset_sound();
 }
 
 // Threads of a test (the blink thread, waiters on a lock) record and sleep
@@ -64,96 +46,80 @@ int count(const std::string& name) {
 
 int live_blocks() { return static_cast<int>(blocks.size()); }
 
-namespace {
-// Every test program starts from the defaults. Not a static constructor:
-// the fake's globals live in several files, constructed in no fixed order.
-struct ResetEnvironment : ::testing::Environment {
-    void SetUp() override { reset(); }
-};
-[[maybe_unused]] const ::testing::Environment* reset_environment =
-    ::testing::AddGlobalTestEnvironment(new ResetEnvironment);
-}  // namespace
-
 }  // namespace fake
 
 extern "C" {
 
 void WINAPI Sleep(DWORD ms) {
-    fake::record("Sleep");
-    std::lock_guard<std::mutex> g(fake::log_mutex);
+    std::lock_guard<std::mutex> g(fake::log_mutex);  // the k-th Sleep logged slept sleeps[k]
+    fake::calls.emplace_back(__func__);
     fake::sleeps.push_back(ms);
     fake::tick_count += ms;
     fake::counter += int64_t(ms) * 10'000;
 }
 
-DWORD WINAPI GetTickCount(void) {
-    fake::record("GetTickCount");
-    return fake::tick_count;
-}
+DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
 
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
-    fake::record("QueryPerformanceFrequency");
-    return fake::performance_frequency(f);
+    fake::record(__func__);
+    f->QuadPart = fake::counter_hz;
+    return fake::counter_ok;
 }
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
-    fake::record("QueryPerformanceCounter");
+    fake::record(__func__);
     c->QuadPart = fake::counter;
     return TRUE;
 }
 
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
-    fake::record("VirtualAlloc");
+    fake::record(__func__);
     fake::alloc_sizes.push_back(size);
-    if (address || size == 0 || !(type & MEM_COMMIT) || protect != PAGE_READWRITE || fake::virtual_alloc_refuses(size))
+    if (address || size == 0 || !(type & MEM_COMMIT) || protect != PAGE_READWRITE || fake::alloc_refusals-- > 0)
         return nullptr;
-    void* p = std::aligned_alloc(fake::page_size, size);
+    void* p = std::aligned_alloc(4096, size);
     memset(p, 0, size);
     fake::blocks.insert(p);
     return p;
 }
 
 BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
-    fake::record("VirtualFree");
+    fake::record(__func__);
     if (size != 0 || type != MEM_RELEASE || !fake::blocks.erase(address)) return FALSE;
     std::free(address);
     return TRUE;
 }
 
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
-    fake::record("GetSystemInfo");
+    fake::record(__func__);
     *info = SYSTEM_INFO{};
-    info->dwPageSize = fake::page_size;
-    info->dwAllocationGranularity = 65536;
-    info->dwNumberOfProcessors = 1;
+    info->dwPageSize = 4096;
 }
 
 void WINAPI ExitProcess(UINT code) {
-    fake::record("ExitProcess");
+    fake::record(__func__);
     throw fake::Exit{static_cast<int>(code)};
 }
 
-HANDLE WINAPI GetCurrentProcess(void) {
-    fake::record("GetCurrentProcess");
-    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
-}
-
-BOOL WINAPI SetPriorityClass(HANDLE, DWORD) {
-    fake::record("SetPriorityClass");
-    return TRUE;
-}
+HANDLE WINAPI GetCurrentProcess(void) { return fake::record(__func__), reinterpret_cast<HANDLE>(intptr_t(-1)); }
+BOOL WINAPI SetPriorityClass(HANDLE, DWORD) { return fake::record(__func__), TRUE; }
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID arg, DWORD,
                            LPDWORD) {
-    fake::record("CreateThread");
+    fake::record(__func__);
     std::thread([start, arg] { start(arg); }).detach();
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7000));
 }
 
 // Not recorded: a thread's last call comes after its last handshake, when
 // the test may already have moved on to the next one.
-void WINAPI ExitThread(DWORD) {
-    pthread_exit(nullptr);
+void WINAPI ExitThread(DWORD) { pthread_exit(nullptr); }
+
+LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+    fake::record(__func__);
+    LPTOP_LEVEL_EXCEPTION_FILTER before = fake::exception_filter;
+    fake::exception_filter = filter;
+    return before;
 }
 
 }  // extern "C"

@@ -19,261 +19,178 @@ Console& state() {
     static Console c;
     return c;
 }
-}  // namespace
-Console& console = state();
-HANDLE console_output = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0xC0));
-
-namespace {
 // The blink thread draws while the main thread does; the real console
 // serialises its calls, and so does this one.
 std::recursive_mutex console_mutex;
+using Guard = std::lock_guard<std::recursive_mutex>;
 
-bool is_console(HANDLE h) { return console.present && h == console_output; }
-bool is_input(HANDLE h) { return console.present && h == std_handles[0]; }
-int cells() { return console.size.X * console.size.Y; }
-int index_of(COORD at) { return at.Y * console.size.X + at.X; }
-bool inside(COORD at) { return at.X >= 0 && at.Y >= 0 && at.X < console.size.X && at.Y < console.size.Y; }
+// How many cells from `at` a run of `length` may touch, or -1 when the
+// handle is no console or `at` lies outside the buffer.
+int64_t run_length(HANDLE h, COORD at, DWORD length) {
+    if (h != console_output || at.X < 0 || at.Y < 0 || at.X >= state().size.X || at.Y >= state().size.Y) return -1;
+    return std::min<int64_t>(length, state().size.X * state().size.Y - (at.Y * state().size.X + at.X));
+}
+// Records the call and runs `f` under the lock if `h` is the console.
+template <typename F>
+BOOL on_console(const char* name, HANDLE h, F f) {
+    record(name);
+    Guard g(console_mutex);
+    return h == console_output && f();
+}
+// Copies a run between the buffer's cells and the caller's.
+template <typename T>
+BOOL copy_run(const char* name, HANDLE h, std::vector<T>& cells, T* theirs, DWORD length, COORD at, LPDWORD done,
+              bool write) {
+    record(name);
+    Guard g(console_mutex);
+    *done = 0;
+    int64_t n = run_length(h, at, length);
+    if (n < 0) return FALSE;
+    T* ours = cells.data() + at.Y * state().size.X + at.X;
+    memcpy(write ? ours : theirs, write ? theirs : ours, size_t(n) * sizeof(T));
+    *done = static_cast<DWORD>(n);
+    return TRUE;
+}
 }  // namespace
 
+Console& console = state();
+HANDLE console_output = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0xC0));
+
 void reset_console() {
-    std::lock_guard<std::recursive_mutex> g(console_mutex);
-    Console& c = state();
-    c = Console{};
-    c.present = true;
-    c.largest = {150, 50};
+    Guard g(console_mutex);
+    state() = Console{};
+    state().largest = {150, 50};
     console_setup(80, 25);
-    c.cursor = {0, 24};
-    c.cursor_info = {25, TRUE};
+    state().cursor_info = {25, TRUE};
 }
 
 void console_setup(SHORT columns, SHORT rows) {
-    std::lock_guard<std::recursive_mutex> g(console_mutex);
+    Guard g(console_mutex);
     Console& c = state();
     c.size = {columns, rows};
     c.window = {0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
-    c.text_attribute = 7;
     c.chars.assign(static_cast<size_t>(columns * rows), ' ');
     c.attrs.assign(static_cast<size_t>(columns * rows), 7);
 }
 
-char console_char(int row, int column) {
-    std::lock_guard<std::recursive_mutex> g(console_mutex);
-    return console.chars.at(static_cast<size_t>(row * console.size.X + column));
+std::string console_line(int row) {
+    Guard g(console_mutex);
+    auto start = console.chars.begin() + row * console.size.X;
+    return std::string(start, start + console.size.X);
 }
 
 WORD console_attr(int row, int column) {
-    std::lock_guard<std::recursive_mutex> g(console_mutex);
+    Guard g(console_mutex);
     return console.attrs.at(static_cast<size_t>(row * console.size.X + column));
 }
 
-std::string console_line(int row) {
-    std::lock_guard<std::recursive_mutex> g(console_mutex);
-    return std::string(console.chars.begin() + row * console.size.X, console.chars.begin() + (row + 1) * console.size.X);
-}
-
-INPUT_RECORD key_event(WORD scan, char ch, DWORD state, BOOL down) {
-    INPUT_RECORD r{};
-    r.EventType = KEY_EVENT;
-    r.Event.KeyEvent.bKeyDown = down;
-    r.Event.KeyEvent.wRepeatCount = 1;
-    r.Event.KeyEvent.wVirtualScanCode = scan;
-    r.Event.KeyEvent.uChar.AsciiChar = ch;
-    r.Event.KeyEvent.dwControlKeyState = state;
-    return r;
-}
-
 void type_key(WORD scan, char ch, DWORD state) {
-    std::lock_guard<std::recursive_mutex> g(console_mutex);
-    console.input.push_back(key_event(scan, ch, state, TRUE));
-    console.input.push_back(key_event(scan, ch, state, FALSE));
-}
-
-HANDLE console_open(const std::string& name) {
-    if (!console.present) return INVALID_HANDLE_VALUE;
-    return name == "CONIN$" ? std_handles[0] : console_output;
+    Guard g(console_mutex);
+    for (BOOL down : {TRUE, FALSE}) {
+        INPUT_RECORD r{};
+        r.EventType = KEY_EVENT;
+        r.Event.KeyEvent = {down, 1, 0, scan, {}, state};
+        r.Event.KeyEvent.uChar.AsciiChar = ch;
+        console.input.push_back(r);
+    }
 }
 
 }  // namespace fake
 
 using fake::console;
 using fake::console_mutex;
-using Guard = std::lock_guard<std::recursive_mutex>;
+using fake::Guard;
 
 extern "C" {
 
 BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE h, PCONSOLE_SCREEN_BUFFER_INFO info) {
-    fake::record("GetConsoleScreenBufferInfo");
-    Guard g(console_mutex);
-    if (!fake::is_console(h)) return FALSE;
-    info->dwSize = console.size;
-    info->dwCursorPosition = console.cursor;
-    info->wAttributes = console.text_attribute;
-    info->srWindow = console.window;
-    info->dwMaximumWindowSize = console.largest;
-    return TRUE;
+    return fake::on_console(__func__, h, [&] {
+        return *info = {console.size, {0, 0}, 7, console.window, console.largest}, true;
+    });
 }
 
 BOOL WINAPI GetConsoleCursorInfo(HANDLE h, PCONSOLE_CURSOR_INFO info) {
-    fake::record("GetConsoleCursorInfo");
-    Guard g(console_mutex);
-    if (!fake::is_console(h)) return FALSE;
-    *info = console.cursor_info;
-    return TRUE;
+    return fake::on_console(__func__, h, [&] { return *info = console.cursor_info, true; });
 }
 
 BOOL WINAPI SetConsoleCursorInfo(HANDLE h, const CONSOLE_CURSOR_INFO* info) {
-    fake::record("SetConsoleCursorInfo");
-    Guard g(console_mutex);
-    if (!fake::is_console(h) || info->dwSize < 1 || info->dwSize > 100) return FALSE;
-    console.cursor_info = *info;
-    return TRUE;
+    return fake::on_console(__func__, h, [&] {
+        return info->dwSize >= 1 && info->dwSize <= 100 && (console.cursor_info = *info, true);
+    });
 }
 
-BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD position) {
-    fake::record("SetConsoleCursorPosition");
-    Guard g(console_mutex);
-    if (!fake::is_console(h) || !fake::inside(position)) return FALSE;
-    console.cursor = position;
-    return TRUE;
-}
-
-BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD attributes) {
-    fake::record("SetConsoleTextAttribute");
-    Guard g(console_mutex);
-    if (!fake::is_console(h)) return FALSE;
-    console.text_attribute = attributes;
-    return TRUE;
-}
+BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [&] { return true; }); }
+BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [&] { return true; }); }
 
 COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
-    fake::record("GetLargestConsoleWindowSize");
-    Guard g(console_mutex);
-    if (!fake::is_console(h)) return COORD{0, 0};
-    return console.largest;
+    COORD largest{0, 0};
+    fake::on_console(__func__, h, [&] { return largest = console.largest, true; });
+    return largest;
 }
 
 BOOL WINAPI SetConsoleScreenBufferSize(HANDLE h, COORD size) {
-    fake::record("SetConsoleScreenBufferSize");
-    Guard g(console_mutex);
-    if (!fake::is_console(h)) return FALSE;
-    if (size.X <= console.window.Right - console.window.Left || size.Y <= console.window.Bottom - console.window.Top)
-        return FALSE;
-    std::vector<char> chars(static_cast<size_t>(size.X * size.Y), ' ');
-    std::vector<WORD> attrs(static_cast<size_t>(size.X * size.Y), console.text_attribute);
-    for (int y = 0; y < size.Y && y < console.size.Y; ++y)
-        for (int x = 0; x < size.X && x < console.size.X; ++x) {
-            chars[static_cast<size_t>(y * size.X + x)] = console.chars[static_cast<size_t>(y * console.size.X + x)];
-            attrs[static_cast<size_t>(y * size.X + x)] = console.attrs[static_cast<size_t>(y * console.size.X + x)];
-        }
-    console.size = size;
-    console.chars.swap(chars);
-    console.attrs.swap(attrs);
-    if (console.cursor.X >= size.X) console.cursor.X = static_cast<SHORT>(size.X - 1);
-    if (console.cursor.Y >= size.Y) console.cursor.Y = static_cast<SHORT>(size.Y - 1);
-    return TRUE;
+    return fake::on_console(__func__, h, [&] {
+        const SMALL_RECT& w = console.window;
+        if (size.X <= w.Right - w.Left || size.Y <= w.Bottom - w.Top) return false;
+        console.size = size;
+        console.chars.assign(static_cast<size_t>(size.X * size.Y), '?');
+        console.attrs.assign(static_cast<size_t>(size.X * size.Y), 0x99);  // garbage: the screen code clears it
+        return true;
+    });
 }
 
+// Only absolute windows: the screen code asks for no other.
 BOOL WINAPI SetConsoleWindowInfo(HANDLE h, BOOL absolute, const SMALL_RECT* window) {
-    fake::record("SetConsoleWindowInfo");
-    Guard g(console_mutex);
-    if (!fake::is_console(h)) return FALSE;
-    SMALL_RECT w = *window;
-    if (!absolute) {
-        w.Left = static_cast<SHORT>(w.Left + console.window.Left);
-        w.Top = static_cast<SHORT>(w.Top + console.window.Top);
-        w.Right = static_cast<SHORT>(w.Right + console.window.Right);
-        w.Bottom = static_cast<SHORT>(w.Bottom + console.window.Bottom);
-    }
-    if (w.Left < 0 || w.Top < 0 || w.Right < w.Left || w.Bottom < w.Top || w.Right >= console.size.X ||
-        w.Bottom >= console.size.Y || w.Right - w.Left >= console.largest.X || w.Bottom - w.Top >= console.largest.Y)
-        return FALSE;
-    console.window = w;
-    return TRUE;
+    const SMALL_RECT& w = *window;
+    return fake::on_console(__func__, h, [&] {
+        return absolute && w.Left >= 0 && w.Top >= 0 && w.Right >= w.Left && w.Bottom >= w.Top &&
+               w.Right < console.size.X && w.Bottom < console.size.Y && w.Right - w.Left < console.largest.X &&
+               w.Bottom - w.Top < console.largest.Y && (console.window = w, true);
+    });
 }
 
 BOOL WINAPI ReadConsoleOutputCharacterA(HANDLE h, LPSTR chars, DWORD length, COORD from, LPDWORD read) {
-    fake::record("ReadConsoleOutputCharacterA");
-    Guard g(console_mutex);
-    *read = 0;
-    if (!fake::is_console(h) || !fake::inside(from)) return FALSE;
-    DWORD n = std::min<DWORD>(length, static_cast<DWORD>(fake::cells() - fake::index_of(from)));
-    memcpy(chars, console.chars.data() + fake::index_of(from), n);
-    *read = n;
-    return TRUE;
+    return fake::copy_run(__func__, h, console.chars, chars, length, from, read, false);
 }
 
 BOOL WINAPI ReadConsoleOutputAttribute(HANDLE h, WORD* attributes, DWORD length, COORD from, LPDWORD read) {
-    fake::record("ReadConsoleOutputAttribute");
-    Guard g(console_mutex);
-    *read = 0;
-    if (!fake::is_console(h) || !fake::inside(from)) return FALSE;
-    DWORD n = std::min<DWORD>(length, static_cast<DWORD>(fake::cells() - fake::index_of(from)));
-    memcpy(attributes, console.attrs.data() + fake::index_of(from), n * sizeof(WORD));
-    *read = n;
-    return TRUE;
+    return fake::copy_run(__func__, h, console.attrs, attributes, length, from, read, false);
 }
 
 BOOL WINAPI WriteConsoleOutputCharacterA(HANDLE h, LPCSTR chars, DWORD length, COORD to, LPDWORD written) {
-    fake::record("WriteConsoleOutputCharacterA");
-    Guard g(console_mutex);
-    *written = 0;
-    if (!fake::is_console(h) || !fake::inside(to)) return FALSE;
-    DWORD n = std::min<DWORD>(length, static_cast<DWORD>(fake::cells() - fake::index_of(to)));
-    memcpy(console.chars.data() + fake::index_of(to), chars, n);
-    *written = n;
-    return TRUE;
+    return fake::copy_run(__func__, h, console.chars, const_cast<char*>(chars), length, to, written, true);
 }
 
 BOOL WINAPI WriteConsoleOutputAttribute(HANDLE h, const WORD* attributes, DWORD length, COORD to, LPDWORD written) {
-    fake::record("WriteConsoleOutputAttribute");
-    Guard g(console_mutex);
-    *written = 0;
-    if (!fake::is_console(h) || !fake::inside(to)) return FALSE;
-    DWORD n = std::min<DWORD>(length, static_cast<DWORD>(fake::cells() - fake::index_of(to)));
-    memcpy(console.attrs.data() + fake::index_of(to), attributes, n * sizeof(WORD));
-    *written = n;
-    return TRUE;
+    return fake::copy_run(__func__, h, console.attrs, const_cast<WORD*>(attributes), length, to, written, true);
 }
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
-    fake::record("SetConsoleTitleA");
-    Guard g(console_mutex);
-    if (!console.present) return FALSE;
-    console.title = title;
-    return TRUE;
+    return fake::on_console(__func__, fake::console_output, [&] { return console.title = title, true; });
 }
 
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE h, LPDWORD count) {
-    fake::record("GetNumberOfConsoleInputEvents");
-    Guard g(console_mutex);
-    if (!fake::is_input(h)) return FALSE;
-    *count = static_cast<DWORD>(console.input.size());
-    return TRUE;
+    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr,
+                            [&] { return *count = static_cast<DWORD>(console.input.size()), true; });
 }
 
+// A real console would wait for an event; the fake has nobody to type one.
 BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
-    fake::record("ReadConsoleInputA");
-    Guard g(console_mutex);
     *read = 0;
-    // A real console would wait for an event; the fake has nobody to type one.
-    if (!fake::is_input(h) || console.input.empty()) return FALSE;
-    while (*read < length && !console.input.empty()) {
-        records[(*read)++] = console.input.front();
-        console.input.pop_front();
-    }
-    return TRUE;
+    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
+        for (; *read < length && !console.input.empty(); console.input.pop_front())
+            records[(*read)++] = console.input.front();
+        return *read > 0;
+    });
 }
 
 BOOL WINAPI PeekConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
-    fake::record("PeekConsoleInputA");
-    Guard g(console_mutex);
     *read = 0;
-    if (!fake::is_input(h)) return FALSE;
-    for (const INPUT_RECORD& r : console.input) {
-        if (*read == length) break;
-        records[(*read)++] = r;
-    }
-    return TRUE;
+    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
+        for (auto it = console.input.begin(); *read < length && it != console.input.end(); ++it)
+            records[(*read)++] = *it;
+        return true;
+    });
 }
 
 }  // extern "C"

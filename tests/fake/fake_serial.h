@@ -6,9 +6,7 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <string>
-#include <vector>
 
 #include "tests/fake/fake.h"
 
@@ -23,12 +21,9 @@ struct SerialDevice {
     std::string queue;             // in the driver, readable now
     std::string received;          // every byte the device accepted
     DWORD accepts = MAXDWORD;      // bytes it still takes before writes time out
-    bool status_fails = false, read_fails = false, write_fails = false;
-    bool get_state_fails = false, set_state_fails = false, timeouts_fail = false;
-    DCB state{};                     // as the device reports it
-    std::vector<DCB> states_set;     // every SetCommState, in order
-    COMMTIMEOUTS timeouts{};         // the last SetCommTimeouts
-    int opens = 0;                   // successful CreateFileA calls
+    bool status_fails = false;
+    DCB state{};  // as the device reports it
+    COMMTIMEOUTS timeouts{};
     bool is_open = false;
     std::function<void(SerialDevice&, const std::string&)> peer;  // sees each write
 
@@ -36,18 +31,9 @@ struct SerialDevice {
     void send(const std::string& bytes, int64_t after_ms = 0);
 };
 
-// Built on first use: fake::reset() may run before this file's statics.
-std::map<std::string, SerialDevice>& serial_devices();
-
-// The device named COMn, created (present, in its reset state) on first use.
+// The device named COMn, created on first use at 1200 baud 7M1.5 with
+// every handshake on.
 SerialDevice& com(int n);
 int64_t now_ms();
-
-// Called by the fake's file calls: a name or handle of a COM device is
-// served here. Each returns false for anything that is not one.
-bool serial_open(const std::string& name, HANDLE* handle);
-bool serial_read(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, BOOL* result);
-bool serial_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, BOOL* result);
-bool serial_close(HANDLE h, BOOL* result);
 
 }  // namespace fake

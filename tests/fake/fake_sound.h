@@ -1,7 +1,7 @@
-// The fake's wave output and Beep. Written buffers wait in `sound_queue`
-// until the test hands them back with sound_done (from any thread), or at
-// once when sound_auto_done is set; waveOutReset hands back all of them. A
-// test refuses an open or a write through the two result hooks.
+// The fake's wave output (one device) and Beep. Written buffers wait until
+// the test hands them back with sound_done (from any thread), or at once
+// when sound_auto_done is set; waveOutReset hands back all of them. A test
+// refuses an open or a write through the two result hooks.
 #pragma once
 
 #include <functional>
@@ -12,23 +12,13 @@
 
 namespace fake {
 
-struct SoundDevice {
-    std::string name;
-    DWORD formats;
-};
-extern std::vector<SoundDevice> sound_devices;  // default: one device
-
 // Non-zero results refuse; unset hooks accept whatever a device exists for.
-extern std::function<MMRESULT(UINT device, const WAVEFORMATEX& format, DWORD flags)> sound_open_result;
+extern std::function<MMRESULT(const WAVEFORMATEX& format, DWORD flags)> sound_open_result;
 extern std::function<MMRESULT(const WAVEHDR& header)> sound_write_result;
 
 extern bool sound_auto_done;
-extern std::vector<WAVEHDR*> sound_queue;           // written, not yet handed back
-extern std::vector<WAVEFORMATEX> sound_formats;      // every waveOutOpen, queries too
-extern std::vector<DWORD> sound_open_flags;
-extern std::vector<std::string> sound_written;       // the bytes of each accepted write
-extern int sound_queued_at_close;                    // buffers still out at waveOutClose
-extern std::vector<std::pair<DWORD, DWORD>> beeps;   // frequency, duration
+extern std::vector<std::string> sound_written;      // the bytes of each accepted write
+extern std::vector<std::pair<DWORD, DWORD>> beeps;  // frequency, duration
 
 // Hands the oldest n written buffers back through the callback.
 void sound_done(int n = 1);

@@ -1,8 +1,10 @@
-// The panels and the keyboard commands over the fake console: what each
-// reading draws where, the beeps of Beep output, and what each key does.
+// The panels and keyboard commands over the fake console (what each reading
+// draws where, the beeps of Beep output, what each key does), and the pitch
+// table and tone buffers.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
+#include <climits>
 #include <string>
 #include <thread>
 
@@ -10,230 +12,147 @@
 #include "console/keys.h"
 #include "console/screen.h"
 #include "runtime/out.h"
-#include "tests/fake/fake.h"
 #include "tests/fake/fake_console.h"
 #include "tests/fake/fake_sound.h"
 
 namespace {
 
-const std::string kFull(1, static_cast<char>(219)), kLeft(1, static_cast<char>(221)),
-    kRight(1, static_cast<char>(222));
+const std::string kLeft(1, char(221)), kRight(1, char(222));
+std::string full(int n) { return std::string(size_t(n), char(219)); }
 
-std::string repeat(const std::string& s, int n) {
-    std::string r;
-    for (int i = 0; i < n; ++i) r += s;
-    return r;
-}
-
-class Panels : public ::testing::Test {
-protected:
+struct Panels : ::testing::Test {
     void SetUp() override {
         fake::reset();
         std_init(1);
+        while (key_read(nullptr) != -1) {
+        }
         scr_out = fake::console_output;
         scr_size(20, 40);
-        scr_clear(0x10);
-        mon.model_a = mon.model_b = 0;
+        mon.model_a = mon.model_b = mon.muted = 0;
         mon.sound_choice = 1;
-        mon.beep_mode = 0;
-        mon.volume = 0;
-        mon.muted = 0;
-        mon.reading_count = 0;
+        mon.beep_mode = mon.volume = mon.reading_count = 0;
         build_pitch_table();
     }
     // Row and column from 1, as the program counts them.
     std::string text(int row, int column, int n) { return fake::console_line(row - 1).substr(column - 1, n); }
-    uint16_t colour(int row, int column) { return scr_attrs[(row - 1) * 40 + column - 1]; }
+    int colour(int row, int column) { return fake::console_attr(row - 1, column - 1); }
 };
 
 TEST_F(Panels, LevelVerdictsFollowTheModel) {
-    struct Case {
-        int16_t a, b;
-        int32_t level;
-        int32_t colour;  // of the verdict
-    };
-    const Case cases[] = {{1, 0, 290, 0x1B},   {1, 0, 291, 0xFF1C}, {1, 0, 220, 0x1B},  {1, 0, 219, 0xFF1E},
-                          {0, 1, 435, 0x1B},   {0, 1, 436, 0xFF1C}, {0, 1, 350, 0x1B},  {0, 1, 349, 0xFF1E},
-                          {1, 1, 300, 0xFF1E}};  // both: A says high, B says low, and B stays
-    for (const Case& c : cases) {
-        scr_clear(0x10);
-        mon.model_a = c.a;
-        mon.model_b = c.b;
+    const struct { int16_t a, b; int32_t level; int colour; } cases[] = {  // of the verdict's first cell
+        {1, 0, 290, 0x1B}, {1, 0, 291, 0x1C}, {1, 0, 220, 0x1B}, {1, 0, 219, 0x1E}, {0, 1, 435, 0x1B},
+        {0, 1, 436, 0x1C}, {0, 1, 350, 0x1B}, {0, 1, 349, 0x1E}, {1, 1, 300, 0x1E},  // B's verdict stays
+        {1, 0, 10, 0x1E}, {0, 0, 300, 0x1C}, {1, 0, 9, 0x1E}};  // no model, no reading: a text of their own
+    for (const auto& c : cases) {
+        mon.model_a = c.a, mon.model_b = c.b;
         draw_level_panel(c.level);
-        EXPECT_EQ(text(7, 11, 6), (c.level < 1000 ? "  " : " ") + std::to_string(c.level) + " ") << c.level;
-        EXPECT_EQ(colour(7, 20), scr_colour_pair(c.colour)) << c.a << c.b << " " << c.level;
-        EXPECT_NE(text(7, 17, 24), std::string(24, ' '));
+        const int at = c.a || c.b ? c.level >= 10 ? 19 : 11 : 11;
+        EXPECT_EQ(colour(7, at), c.colour) << c.a << c.b << " " << c.level;
+        if (at == 19) {
+            const std::string digits = std::to_string(c.level);
+            EXPECT_EQ(text(7, 11, 6), std::string(5 - digits.size(), ' ') + digits + " ");
+        }
     }
 }
 
-TEST_F(Panels, LevelWithoutAModelOrBelowTenHasNoVerdict) {
-    draw_level_panel(300);
-    EXPECT_EQ(colour(7, 11), scr_colour_pair(0x1C));
-    EXPECT_EQ(text(7, 11, 30).size(), 30u);
-    EXPECT_NE(text(7, 11, 30), std::string(30, ' '));
-    scr_clear(0x10);
-    mon.model_a = 1;
-    draw_level_panel(9);
-    EXPECT_EQ(colour(7, 11), scr_colour_pair(0x1E));
-    EXPECT_EQ(colour(7, 40), scr_colour_pair(0x1E));  // the text reaches the last column
-}
-
-TEST_F(Panels, TuningBarGrowsFromTheCentreMark) {
-    draw_tuning_panel(100, 4000000);  // centred, above 380 MHz: the mark alone
-    EXPECT_EQ(text(13, 2, 39), std::string(18, ' ') + "|" + std::string(20, ' '));
-    draw_tuning_panel(100, 1462500);  // centred below: the scale text, then nothing
-    std::string scale = text(13, 2, 19);
-    EXPECT_EQ(scale.back(), '|');
-    EXPECT_EQ(text(13, 21, 20), std::string(19, ' ') + " ");
-
-    draw_tuning_panel(64, 1462500);  // far off, low side: 18 blocks up to the mark
-    EXPECT_EQ(text(13, 2, 19), repeat(kFull, 18) + "|");
-    draw_tuning_panel(0, 1462500);   // capped at 36
-    EXPECT_EQ(text(13, 2, 19), repeat(kFull, 18) + "|");
-    draw_tuning_panel(99, 1462500);  // one off: a right half block against the mark
-    EXPECT_EQ(text(13, 2, 19), std::string(17, ' ') + kRight + "|");
-    draw_tuning_panel(101, 1462500);  // the other side: behind the scale
-    EXPECT_EQ(text(13, 2, 21), scale + kLeft + " ");
-    draw_tuning_panel(136, 1462500);
-    EXPECT_EQ(text(13, 21, 20), repeat(kFull, 18) + "  ");
-    EXPECT_EQ(text(11, 10, 5), "136  ");
-}
-
-TEST_F(Panels, OffsetEstimateOnlyForModelBOutsideBroadcastBand) {
+TEST_F(Panels, TuningBarGrowsFromTheCentreMarkWithAnOffsetEstimateForModelB) {
     mon.model_b = 1;
-    draw_tuning_panel(90, 4000000);
-    EXPECT_EQ(text(11, 15, 26), "~5550 Hz high" + std::string(13, ' '));
-    draw_tuning_panel(90, 3800000);  // not above 3.8 MHz for the side, but 556 for the factor
-    EXPECT_EQ(text(11, 15, 26), "~5550 Hz low" + std::string(14, ' '));
-    draw_tuning_panel(110, 1462500);
-    EXPECT_EQ(text(11, 15, 26), "~3550 Hz high" + std::string(13, ' '));
-    draw_tuning_panel(90, 1000000);  // broadcast band: none
-    EXPECT_EQ(text(11, 15, 26), std::string(26, ' '));
-    draw_tuning_panel(99, 1462500);  // too close to judge
-    EXPECT_EQ(text(11, 15, 26), std::string(26, ' '));
-    draw_tuning_panel(50, 1462500);  // too far to judge
-    EXPECT_EQ(text(11, 15, 26), std::string(26, ' '));
-    mon.model_b = 0;
-    draw_tuning_panel(90, 4000000);
-    EXPECT_EQ(text(11, 15, 26), std::string(26, ' '));
+    draw_tuning_panel(100, 1462500);  // centred: the scale text left of the mark
+    const std::string scale = text(13, 2, 19);
+    EXPECT_EQ(scale.back(), '|');
+    const struct { int32_t reading, frequency; std::string bar, estimate; } cases[] = {
+        {99, 1462500, std::string(17, ' ') + kRight + "|" + std::string(20, ' '), ""},  // too close to judge
+        {101, 1462500, scale + kLeft + std::string(19, ' '), ""},
+        {50, 1462500, full(18) + "|" + std::string(20, ' '), ""},  // far off: 18 blocks, too far to judge
+        {INT_MIN, 1462500, full(18) + "|" + std::string(20, ' '), ""},  // no overflow of the distance
+        {90, 4000000, std::string(18, ' ') + "|" + full(5) + std::string(15, ' '), "~5550 Hz high"},  // above 380 MHz
+        {90, 3800000, std::string(13, ' ') + full(5) + "|" + std::string(20, ' '), "~5550 Hz low"},
+        {110, 1462500, scale + full(5) + std::string(15, ' '), "~3550 Hz high"},
+        {90, 1000000, std::string(13, ' ') + full(5) + "|" + std::string(20, ' '), ""},  // broadcast band
+        {90, 1090000, std::string(13, ' ') + full(5) + "|" + std::string(20, ' '), "~3550 Hz low"}};
+    for (const auto& c : cases) {
+        draw_tuning_panel(c.reading, c.frequency);
+        EXPECT_EQ(text(13, 2, 39), c.bar) << c.reading << " at " << c.frequency;
+        EXPECT_EQ(text(11, 15, 26), c.estimate + std::string(26 - c.estimate.size(), ' ')) << c.reading;
+    }
+    EXPECT_EQ(text(11, 10, 5), " 90  ");
 }
 
-TEST_F(Panels, SignalBarIsAlways39CharactersWideAndStopsAtTheScale) {
-    draw_signal_bar(13);
-    EXPECT_EQ(text(17, 2, 39), std::string(39, ' '));
-    draw_signal_bar(14);
-    EXPECT_EQ(text(17, 2, 39), kLeft + std::string(38, ' '));
-    draw_signal_bar(1023);
-    EXPECT_EQ(text(17, 2, 39), repeat(kFull, 37) + kLeft + " ");
-    EXPECT_EQ(mon.reading_count, 3);
-    for (int32_t outside : {1024, -1, 2147483647}) {
-        draw_signal_bar(outside);
-        EXPECT_EQ(text(17, 2, 39), repeat(kFull, 37) + kLeft + " ") << outside;
+TEST_F(Panels, SignalBarIs39WideStopsAtTheScaleAndBeepsByModeAsReadingsCount) {
+    for (auto [signal, bar] : {std::pair{13, std::string(39, ' ')}, {14, kLeft + std::string(38, ' ')},
+                               {1023, full(37) + kLeft + " "}, {1024, full(37) + kLeft + " "},
+                               {-1, full(37) + kLeft + " "}}) {
+        draw_signal_bar(signal);
+        EXPECT_EQ(text(17, 2, 39), bar) << signal;
     }
     EXPECT_EQ(mon.reading_count, 3);
-}
-
-TEST_F(Panels, BeepModesCountReadingsSinceStartUp) {
-    mon.sound_choice = 0;
-    mon.beep_mode = 1;  // every 8th
-    for (int i = 0; i < 16; ++i) draw_signal_bar(400);
-    ASSERT_EQ(fake::beeps.size(), 2u);
-    EXPECT_EQ(fake::beeps[0], std::make_pair(DWORD(1086), DWORD(20)));
+    EXPECT_EQ(text(15, 23, 17), "Volume:   0%     ");
+    EXPECT_TRUE(fake::beeps.empty()) << "tone output beeps";
+    mon.sound_choice = 0, mon.beep_mode = 1;  // every 8th
+    for (int i = 0; i < 13; ++i) draw_signal_bar(400);
+    EXPECT_EQ(fake::beeps, (std::vector<std::pair<DWORD, DWORD>>{{1086, 20}, {1086, 20}}));
     mon.beep_mode = 3;  // every 2nd, counted on from 16
-    draw_signal_bar(0);
-    draw_signal_bar(0);
+    draw_signal_bar(0), draw_signal_bar(0);
     EXPECT_EQ(fake::beeps.size(), 3u);
     EXPECT_EQ(fake::beeps[2].first, 80u);
     mon.beep_mode = 0;
     for (int i = 0; i < 8; ++i) draw_signal_bar(400);
-    EXPECT_EQ(fake::beeps.size(), 3u);
-    mon.sound_choice = 1;  // tone output never beeps
-    mon.beep_mode = 4;
+    mon.beep_mode = 5;  // continuous
     draw_signal_bar(400);
-    EXPECT_EQ(fake::beeps.size(), 3u);
+    EXPECT_EQ(fake::beeps.size(), 4u);
 }
 
-TEST_F(Panels, SoundPanelShowsModeOrVolume) {
-    mon.volume = 42;
-    draw_sound_panel();
-    EXPECT_EQ(text(15, 23, 17), "Volume:  42%     ");
-    mon.muted = 1;
-    draw_sound_panel();
-    EXPECT_EQ(text(15, 31, 9), "muted    ");
+TEST_F(Panels, KeysStepTheModeChangeTheVolumeWithinItsLimitsMuteAndBeep) {
     mon.sound_choice = 0;
-    mon.beep_mode = 5;
-    draw_sound_panel();
-    EXPECT_EQ(text(15, 30, 10), txt_unscramble(const_cast<char*>(mon.mode_names[5])));
-}
-
-class Commands : public Panels {
-protected:
-    void SetUp() override {
-        Panels::SetUp();
-        while (key_read(nullptr) != -1) {
-        }
-    }
-    void type(WORD scan, char ch, int times = 1) {
-        for (int i = 0; i < times; ++i) fake::type_key(scan, ch);
-    }
-};
-
-TEST_F(Commands, ModeKeyStepsDownwardsAndRedrawsAtOnce) {
-    mon.sound_choice = 0;
-    type(31, 's');
+    fake::type_key(31, 's');
     handle_keys();
     EXPECT_EQ(mon.beep_mode, 5);
-    EXPECT_EQ(text(15, 30, 10), txt_unscramble(const_cast<char*>(mon.mode_names[5])));
-    type(31, 'S', 5);
+    EXPECT_EQ(text(15, 23, 17), "Beeps: continuous");
+    for (int i = 0; i < 5; ++i) fake::type_key(31, 'S');
+    for (int i = 0; i < 101; ++i) fake::type_key(72, 0);  // Up
+    for (char c : {'m', 'Q', 'q'}) fake::type_key(50, c);
     handle_keys();
     EXPECT_EQ(mon.beep_mode, 0);
-}
-
-TEST_F(Commands, VolumeKeysStopAtTheirLimitsWithoutBeeping) {
-    type(72, 0, 5);  // Up
-    handle_keys();
-    EXPECT_EQ(mon.volume.load(), 5);
-    mon.volume = 100;
-    type(72, 0);
-    handle_keys();
     EXPECT_EQ(mon.volume.load(), 100);
-    mon.volume = 0;
-    type(80, 0);  // Down
+    EXPECT_EQ(mon.muted.load(), 1);
+    mon.volume = 1;
+    fake::type_key(80, 0), fake::type_key(80, 0);  // Down
     handle_keys();
     EXPECT_EQ(mon.volume.load(), 0);
     EXPECT_TRUE(fake::beeps.empty());
-}
-
-TEST_F(Commands, MuteTogglesAndOtherKeysBeep) {
-    type(50, 'm');
-    handle_keys();
-    EXPECT_EQ(mon.muted.load(), 1);
-    type(16, 'Q');
-    handle_keys();
-    EXPECT_EQ(mon.muted.load(), 0);
-    type(59, 0);  // F1
-    type(30, 'a');
+    fake::type_key(59, 0), fake::type_key(30, 'a');  // F1, A
     handle_keys();
     EXPECT_EQ(fake::beeps, (std::vector<std::pair<DWORD, DWORD>>{{1000, 10}, {1000, 10}}));
 }
 
-TEST_F(Commands, EscapeWaitsForTheToneThreadThenEndsWithZero) {
+TEST_F(Panels, EscapeWaitsForTheToneThreadThenEnds) {
     std::atomic<bool> tone_closed{false};
-    std::thread tone([&] {
-        while (mon.quit_flag.load() != 1) std::this_thread::yield();
+    std::thread tone([&] {  // closes its device a little after it is asked to
+        for (int i = 0; i < 1000 && mon.quit_flag.load() != 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         tone_closed = true;
         mon.quit_flag = 0;
     });
-    type(1, 27);
-    int code = -1;
+    tone_started = true;
+    fake::type_key(1, 27);
+    bool closed_at_exit = false;
     try {
         handle_keys();
     } catch (const fake::Exit& e) {
-        code = e.code;
+        closed_at_exit = tone_closed.load() && e.code == 0;
     }
     tone.join();
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(tone_closed.load());
+    EXPECT_TRUE(closed_at_exit);
+}
+
+// The tone's pitch for a reading; its sound is measured on the backend.
+TEST(Tone, PitchTableRisesFrom80HzByOneHertzThenBySixPerMilleAndMutingSilences) {
+    build_pitch_table();
+    for (int i = 0; i <= 87; ++i) EXPECT_EQ(mon.pitch_table[i], 80 + i) << i;
+    EXPECT_EQ(std::vector<int>({mon.pitch_table[100], mon.pitch_table[1023]}), std::vector<int>({180, 45123}));
+    for (auto [signal, muted, index] : {std::tuple{512, 0, 512}, {512, 1, 0}, {1024, 0, 0}, {-1, 0, 0}})
+        EXPECT_EQ(tone_index(signal, int16_t(muted)), index) << signal;
 }
 
 }  // namespace

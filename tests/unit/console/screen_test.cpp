@@ -1,8 +1,9 @@
-// The shadow screen over the fake console: which runs reach the console and
-// which cost nothing, colours and blinking cells, sizing, and the ticket lock.
+// The shadow screen over the fake console: which runs reach the console,
+// colours and blinking, sizing, the ticket lock, and taking over and giving
+// back the console. The fake's Sleep does not wait, so the blink thread runs
+// its cycles as fast as it can; tests wait for a number of its sleeps.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -13,138 +14,81 @@
 
 namespace {
 
-class Screen : public ::testing::Test {
-protected:
+struct Screen : ::testing::Test {
     void SetUp() override {
         fake::reset();
         scr_out = fake::console_output;
-        scr_rows = scr_cols = 0;
         blink_phase = 0;
-    }
-    // A sized 20 × 40 screen and a clean call log.
-    void sized() {
         scr_size(20, 40);
         fake::calls.clear();
     }
-    int writes() { return fake::count("WriteConsoleOutputAttribute") + fake::count("WriteConsoleOutputCharacterA"); }
-    std::string text(int row, int from, int n) { return fake::console_line(row - 1).substr(from - 1, n); }
-    void damage_console() { fake::console.chars.assign(fake::console.chars.size(), '?'); }
-    template <typename T>
-    static long cells_unlike(const std::vector<T>& cells, T value) {
-        return std::count_if(cells.begin(), cells.end(), [&](T cell) { return cell != value; });
+    void TearDown() override { scr_restore(); }
+    static int writes() {
+        return fake::count("WriteConsoleOutputAttribute") + fake::count("WriteConsoleOutputCharacterA");
+    }
+    static std::string text(int row, int from, int n) { return fake::console_line(row - 1).substr(from - 1, n); }
+    static void damage() { fake::console.chars.assign(fake::console.chars.size(), '?'); }
+    static void let_blink(int cycles) {  // at least this many whole cycles
+        for (int start = fake::count("Sleep"); fake::count("Sleep") < start + 20 * cycles + 1;)  // 50 ms steps
+            std::this_thread::yield();
     }
 };
+using Takeover = Screen;
 
-TEST(ColourCode, ExpandsIntoNormalAndAlternateAttributes) {
-    EXPECT_EQ(scr_colour_pair(30), 0x1E1E);
-    EXPECT_EQ(scr_colour_pair(0xFF1C), 0x111C);  // vanishes into its blue background
-    EXPECT_EQ(scr_colour_pair(0xBB1E), 0xE11E);  // inverse
-    EXPECT_EQ(scr_colour_pair(0x4F1E), 0x4F1E);  // taken as it is
-    EXPECT_EQ(scr_colour_pair(-228), 0x111C);
-    EXPECT_EQ(scr_colour_pair(0x10017), 0x1717);  // only the low 16 bits count
-}
-
-TEST_F(Screen, OnlyARunWithAChangedCellReachesTheConsoleAndThenWholeInTwoCalls) {
-    scr_print(T("x"), 7, 1, 1);
-    scr_clear(7);
-    EXPECT_TRUE(fake::calls.empty()) << "drawn before sizing";
-    sized();
-    for (auto [row, column] : {std::pair{0, 5}, {5, 0}, {21, 5}, {5, 41}, {-1, -1}}) scr_print(T("x"), 7, row, column);
+TEST_F(Screen, ARedrawWithNothingChangedMakesNoConsoleCallAndAChangeRewritesItsWholeRun) {
+    for (auto [row, column] : {std::pair{0, 5}, {5, 0}, {21, 5}, {5, 41}}) scr_print("x", 7, row, column);
     EXPECT_TRUE(fake::calls.empty()) << "drawn off the screen";
-
-    scr_print(T("Signal"), 0x1E, 3, 5);
+    scr_print(T("Signal"), 0x1E, 3, 5);  // unread: turned plain on the way
     EXPECT_EQ(fake::calls, (std::vector<std::string>{"WriteConsoleOutputAttribute", "WriteConsoleOutputCharacterA"}));
-    EXPECT_EQ(text(3, 5, 6), "Signal");
     EXPECT_EQ(fake::console_attr(2, 4), 0x1E);
-    fake::calls.clear();
     scr_print(T("Signal"), 0x1E, 3, 5);
-    scr_print("", 0x1E, 3, 5);
-    EXPECT_EQ(writes(), 0) << "nothing changed";
-
-    // Damage behind the shadow's back shows which cells each call rewrote.
-    damage_console();
+    scr_fill(0, 0x1E, 3, 5);
+    EXPECT_EQ(writes(), 2) << "nothing changed";
+    damage();  // behind the shadow's back: shows which cells a call rewrote
     scr_print("SignaL", 0x1E, 3, 5);
-    EXPECT_EQ(writes(), 2);
-    EXPECT_EQ(text(3, 4, 8), "?SignaL?") << "one changed cell rewrites its whole run";
-    damage_console();
+    EXPECT_EQ(text(3, 4, 8), "?SignaL?");
+    damage();
     scr_print("SignaL", 0x1A, 3, 5);
     EXPECT_EQ(text(3, 5, 6), "SignaL") << "another colour rewrites the characters too";
-    EXPECT_EQ(fake::console_attr(2, 9), 0x1A);
+    scr_printf(4, 39, 0x17, T("%i kHz"), 145);
+    EXPECT_EQ(text(4, 38, 3) + text(5, 1, 1), "?14?") << "cut at the row's end";
 }
 
-TEST_F(Screen, TextsFillsAndFormatsStartAtTheirCellAndAreCutAtTheRowsEnd) {
-    sized();
-    scr_print("XYZ", 0x17, 4, 40);
-    EXPECT_EQ(text(4, 40, 1), "X");
-    EXPECT_EQ(text(5, 1, 2), "  ") << "wrapped";
-    scr_print(T("a text of more than forty characters, cut at the edge"), 0x17, 6, 1);
-    EXPECT_EQ(fake::console_line(5), "a text of more than forty characters, cu");
-    EXPECT_EQ(text(7, 1, 3), "   ") << "wrapped";
-
-    scr_print(txt_char(219), 0x1E, 2, 1);
-    EXPECT_EQ(static_cast<uint8_t>(fake::console_char(1, 0)), 219);
-    scr_printf(9, 13, 0x1A, T("%i kHz"), 145);
-    EXPECT_EQ(text(9, 13, 7), "145 kHz");
-
-    scr_print("0123456789", 0x17, 1, 1);
-    scr_fill(5000, 0x20, 1, 3);
-    EXPECT_EQ(fake::console_line(0), "01" + std::string(38, ' '));
-    EXPECT_EQ(fake::console_attr(0, 39), 0x20);
-    EXPECT_EQ(fake::console_attr(0, 1), 0x17);
-    fake::calls.clear();
-    scr_fill(0, 0x20, 1, 1);
-    scr_fill(-3, 0x20, 1, 1);
-    EXPECT_EQ(writes(), 0);
-}
-
-TEST_F(Screen, BlinkingCellsAreCountedAsTheyComeAndGo) {
-    sized();
-    const struct { const char* text; int colour, count; } steps[] = {
-        {"steady", 30, 0}, {"alarm!", 0xFF1C, 6}, {"alarm!", -228, 6}, {"al", 0xBB1E, 6}, {"alarm!", 30, 0}};
+TEST_F(Screen, ColourCodesAndTheBlinkingCellsTheyMake) {
+    const struct { const char* text; int colour, pair, count; } steps[] = {
+        {"steady", 30, 0x1E1E, 0}, {"alarm!", 0xFF1C, 0x111C, 6}, {"alarm!", -228, 0x111C, 6},
+        {"al", 0xBB1E, 0xE11E, 6}, {"alarm!", 0x4F1E, 0x4F1E, 6}, {"alarm!", 0x10017, 0x1717, 0}};
     for (const auto& s : steps) {
         scr_print(s.text, s.colour, 7, 17);
-        EXPECT_EQ(blink_cells.load(), s.count) << s.text << " in " << std::hex << s.colour;
+        EXPECT_EQ(scr_colour_pair(s.colour), s.pair) << std::hex << s.colour;
+        EXPECT_EQ(blink_cells.load(), s.count) << std::hex << s.colour;
     }
 }
 
-TEST_F(Screen, SizingStaysWithinTheLargestWindowAndTheLimitsAndLeavesOnlyBlanksInColour7) {
-    // In this order the console shrinks, then grows past its buffer.
+TEST_F(Screen, SizingStaysWithinTheLargestWindowAndTheLimitsAndLeavesBlanksInColour7) {
     const struct { SHORT largest_cols, largest_rows; int rows, cols, want_rows, want_cols; } cases[] = {
-        {150, 50, 20, 40, 20, 40}, {150, 50, 1, 5, 2, 16}, {150, 50, 1000, 2000, 50, 150},
-        {150, 50, 50, 150, 50, 150}, {3000, 2000, 1000, 2000, 768, 1024}};
-    scr_size(20, 40);
+        {150, 50, 1, 5, 2, 16}, {3000, 2000, 1000, 2000, 768, 1024}};
     const int blocks = fake::live_blocks();
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.rows << " x " << c.cols << " in " << c.largest_rows << " x "
-                                        << c.largest_cols);
         scr_print("blink", 0xFF1C, 1, 1);
-        damage_console();
         fake::console.largest = {c.largest_cols, c.largest_rows};
         scr_size(c.rows, c.cols);
-        EXPECT_EQ(scr_rows, c.want_rows);
-        EXPECT_EQ(scr_cols, c.want_cols);
-        EXPECT_EQ(fake::console.size.X, c.want_cols);
-        EXPECT_EQ(fake::console.size.Y, c.want_rows);
-        EXPECT_EQ(fake::console.window.Right, c.want_cols - 1);
-        EXPECT_EQ(fake::console.window.Bottom, c.want_rows - 1);
-        EXPECT_EQ(cells_unlike(fake::console.chars, ' '), 0) << "cells not blank";
-        EXPECT_EQ(cells_unlike(fake::console.attrs, WORD(7)), 0) << "cells not in colour 7";
+        EXPECT_EQ(std::vector<int>({scr_rows, scr_cols, fake::console.size.Y, fake::console.size.X,
+                                    fake::console.window.Bottom + 1, fake::console.window.Right + 1}),
+                  std::vector<int>({c.want_rows, c.want_cols, c.want_rows, c.want_cols, c.want_rows, c.want_cols}));
+        EXPECT_EQ(std::string(fake::console.chars.begin(), fake::console.chars.end()),
+                  std::string(fake::console.chars.size(), ' '));
+        EXPECT_EQ(fake::console.attrs, std::vector<WORD>(fake::console.attrs.size(), 7));
         EXPECT_EQ(blink_cells.load(), 0);
         EXPECT_EQ(fake::live_blocks(), blocks) << "the earlier shadow was not given back";
     }
-    scr_clear(0x10);
-    EXPECT_EQ(cells_unlike(fake::console.attrs, WORD(0x10)), 0) << "cells not cleared in 0x10";
 }
 
 TEST(TicketLock, WaitersAreServedInTheOrderOfTheirTicketsAcrossTheWrapAt256) {
     fake::reset();
     TicketLock lock;
-    for (int i = 0; i < 254; ++i) {
-        ticket_lock(&lock);
-        ticket_unlock(&lock);
-    }
+    for (int i = 0; i < 254; ++i) ticket_lock(&lock), ticket_unlock(&lock);
     EXPECT_EQ(fake::count("Sleep"), 0) << "waited for a free lock";
-
     std::vector<int> order;
     ticket_lock(&lock);  // ticket 254; the waiters draw 255 and 0
     auto waiter = [&](int id) {
@@ -158,11 +102,67 @@ TEST(TicketLock, WaitersAreServedInTheOrderOfTheirTicketsAcrossTheWrapAt256) {
     while (lock.next_ticket.load() != 1) std::this_thread::yield();
     order.push_back(1);
     ticket_unlock(&lock);
-    second.join();
-    third.join();
+    second.join(), third.join();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(lock.now_serving.load(), 1);
     EXPECT_EQ(lock.guard.load(), 0);
+}
+
+// Without save and rows, the present buffer as far as the largest window
+// (150 x 50) goes. The thread is silent without blinking cells, shows them
+// in the alternate phase for 300 ms of each second, and what is drawn while
+// it blinks ends on the console as in the shadow.
+TEST_F(Takeover, TheBlinkThreadAndTheLargestWindow) {
+    fake::console_setup(200, 100);
+    scr_open(0, 0, 40);
+    EXPECT_EQ(std::pair(scr_rows, scr_cols), std::pair(50, 150));
+    scr_print("steady", 0x1E, 1, 1);
+    int before = writes();
+    let_blink(3);
+    EXPECT_EQ(writes(), before) << "a console call with nothing blinking";
+    char line[151] = {};
+    for (int i = 0; i < 500; ++i) {
+        for (int c = 0; c < 150; ++c) line[c] = static_cast<char>('a' + (i + c) % 26);
+        scr_print(line, i % 3 == 0 ? 0xFF1C : i % 3 == 1 ? 0xBB1E : 0x1A, 1 + i % 50, 1);
+    }
+    fake::record("blinking");
+    let_blink(3);
+    scr_restore();
+    EXPECT_EQ(blink_thread.load(), nullptr);
+    // A phase is the time slept between two showings, without the 1 ms waits
+    // for the lock and for the thread's end; the first and last are cut short.
+    std::vector<DWORD> phases{0};
+    bool blinking = false;
+    for (size_t call = 0, k = 0; call < fake::calls.size(); ++call) {
+        blinking = blinking || fake::calls[call] == "blinking";
+        if (fake::calls[call] == "Sleep") {
+            DWORD ms = fake::sleeps[k++];
+            if (blinking && ms != 1) phases.back() += ms;
+        } else if (blinking && fake::calls[call] == "WriteConsoleOutputAttribute" && phases.back() != 0) {
+            phases.push_back(0);
+        }
+    }
+    ASSERT_GE(phases.size(), 5u);
+    for (size_t i = 2; i + 1 < phases.size(); ++i) EXPECT_EQ(phases[i - 1] + phases[i], 1000u) << "300 and 700 ms in turn";
+    for (int cell = 0; cell < 50 * 150; ++cell) {
+        ASSERT_EQ(fake::console.chars[size_t(cell)], scr_chars[cell]) << cell;
+        ASSERT_EQ(fake::console.attrs[size_t(cell)], scr_attrs[cell] & 0xFF) << cell;
+    }
+}
+
+TEST_F(Takeover, RestoreGivesTheSavedCellsBufferAndCursorBack) {
+    fake::console_setup(100, 30);
+    for (size_t i = 0; i < fake::console.chars.size(); ++i) fake::console.chars[i] = char('A' + i % 26);
+    fake::console.cursor_info = {50, TRUE};
+    const fake::Console before = fake::console;
+    scr_open(1, 20, 40);
+    EXPECT_FALSE(fake::console.cursor_info.bVisible);
+    scr_print("taken over", 0x1E, 1, 1);
+    scr_restore();
+    EXPECT_EQ(std::pair(fake::console.size.X, fake::console.size.Y), std::pair(SHORT(100), SHORT(30)));
+    const CONSOLE_CURSOR_INFO& cursor = fake::console.cursor_info;
+    EXPECT_EQ(std::pair(cursor.dwSize, cursor.bVisible), std::pair(DWORD(50), TRUE));
+    EXPECT_EQ(fake::console.chars, before.chars);
+    EXPECT_EQ(fake::console.attrs, before.attrs);
 }
 
 }  // namespace
