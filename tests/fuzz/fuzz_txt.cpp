@@ -1,12 +1,11 @@
 // The text routines on arbitrary bytes, against plain std::string work on
-// the same texts: length, copies, joins, search, replace, compare, trims,
-// and the overlapping move. Texts of the input are also stored as text
+// the same texts: length, join, search, replace, compare, and the
+// overlapping move. Texts of the input are also stored as text
 // constants (the build step's scrambling, done here at run time), which
 // must read back as the texts they were made from.
 //
 // Input: a flags byte, a number byte, then three texts split at NULs.
-#include <cstdint>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,7 +15,7 @@
 
 namespace {
 
-bool blank(char c) { return c == ' ' || (c >= 9 && c <= 13); }
+bool marker(char c) { return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F; }
 
 // The stored form that T("...") gives plain, made the build step's way.
 std::string stored(const std::string& plain) {
@@ -25,17 +24,13 @@ std::string stored(const std::string& plain) {
     unsigned check = 0;
     for (char ch : plain) {
         state = textconst::advance(state);
-        unsigned key = state % 255;
-        unsigned e = (static_cast<unsigned char>(ch) + key) & 0xFF;
-        if (e == 0) e = key;
-        out += static_cast<char>(e);
-        check ^= e;
+        unsigned key = state % 255, e = (static_cast<unsigned char>(ch) + key) & 0xFF;
+        out += static_cast<char>(e == 0 ? key : e);
+        check ^= e == 0 ? key : e;
     }
     out[0] = static_cast<char>(0x80 | (check & 0x1F));
     return out;
 }
-
-bool marker(char c) { return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F; }
 
 // A text as the routines will read it: made plain once, and then no
 // longer taken for a constant (else every routine would change it again).
@@ -43,39 +38,22 @@ bool settle(std::string* t) {
     txt_unscramble(t->data());
     t->resize(strlen(t->c_str()));
     std::string again = *t;
-    txt_unscramble(again.data());
-    return again == *t;
+    return txt_unscramble(again.data()), again == *t;
 }
 
-// A buffer of exactly n bytes, so that the sanitizer sees any byte beyond.
-struct Exact {
-    std::vector<char> bytes;
-    explicit Exact(const std::string& text, size_t room) : bytes(room) {
-        memcpy(bytes.data(), text.c_str(), text.size() + 1);
-    }
-    char* data() { return bytes.data(); }
-    std::string text() const { return std::string(bytes.data()); }
-};
+// A buffer of exactly `room` bytes holding text, so that the sanitizer sees any byte beyond.
+std::vector<char> exact(const std::string& text, size_t room) {
+    std::vector<char> b(room);
+    memcpy(b.data(), text.c_str(), text.size() + 1);
+    return b;
+}
 
 int sign(int v) { return v < 0 ? -1 : v > 0; }
 
-int reference_compare(const std::string& a, const std::string& b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        unsigned x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
-        unsigned y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
-        if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
-    }
-    return 0;
-}
-
-std::string reference_replace(std::string t, const std::string& from, const std::string& to, int* count) {
+std::string replaced(std::string t, const std::string& from, const std::string& to, int* count) {
     *count = 0;
-    if (from.empty()) return t;
-    for (size_t at = t.find(from); at != std::string::npos; at = t.find(from, at + to.size())) {
-        t.replace(at, from.size(), to);
-        ++*count;
-    }
+    for (size_t at = from.empty() ? std::string::npos : t.find(from); at != std::string::npos; at = t.find(from, at + to.size()))
+        t.replace(at, from.size(), to), ++*count;
     return t;
 }
 
@@ -83,127 +61,64 @@ std::string reference_replace(std::string t, const std::string& from, const std:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return -1;
-    uint8_t flags = data[0], number = data[1];
-    std::string all(reinterpret_cast<const char*>(data + 2), size - 2);
+    const uint8_t flags = data[0], number = data[1];
+    const std::string all(reinterpret_cast<const char*>(data + 2), size - 2);
     std::string parts[3];
     for (size_t i = 0, at = 0; i < 3; ++i) {
-        size_t end = all.find('\0', at);
-        parts[i] = all.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? all.size() : end + 1;
+        size_t end = std::min(all.find('\0', at), all.size());
+        parts[i] = all.substr(std::min(at, all.size()), end - std::min(at, all.size()));
+        at = end + 1;
     }
-
     // Stored constants read back as their plain texts (the build step makes
     // none that begins with a marker byte: it could be taken for one again).
     for (const std::string& p : parts) {
         if (p.empty() || marker(p[0])) continue;
         std::string s = stored(p);
-        EXPECT(txt_len(s.data()) == static_cast<int>(p.size()));
-        EXPECT(s.c_str() == p);
+        EXPECT(txt_len(s.data()) == static_cast<int>(p.size()) && s.c_str() == p);
         EXPECT(txt_unscramble(s.data()) == s.data() && s.c_str() == p);  // a second pass leaves it
     }
-    if (flags & 1 && !parts[1].empty() && !marker(parts[1][0])) parts[1] = stored(parts[1]);
-
     std::string a = parts[0], b = parts[1], c = parts[2];
-    std::string b_plain = b;
-    if (!settle(&a) || !settle(&b_plain) || !settle(&c)) return -1;
-    // b may still be in stored form: each routine takes it as it comes.
-    auto fresh_b = [&] { return flags & 1 ? std::string(b) : b_plain; };
+    if (!settle(&a) || !settle(&b) || !settle(&c)) return -1;
+    // The second text may come in stored form: each routine takes it as it comes.
+    const bool store_b = flags & 1 && !parts[1].empty() && !marker(parts[1][0]);
+    auto fresh_b = [&] { return store_b ? stored(parts[1]) : flags & 1 ? parts[1] : b; };
+    const std::string one(1, static_cast<char>(number));  // txt_char(number) as a text
 
     EXPECT(txt_len(a.data()) == static_cast<int>(a.size()));
-    {
-        Exact d("", a.size() + 1);
-        txt_copy(d.data(), a.data());
-        EXPECT(d.text() == a);
-        int n = static_cast<int8_t>(number);
-        size_t taken = n <= 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), a.size());
-        Exact e("", taken + 1);
-        txt_copy_n(e.data(), a.data(), n);
-        EXPECT(e.text() == a.substr(0, taken));
-    }
-    {
-        std::string src = fresh_b();
-        Exact d(a, a.size() + b_plain.size() + 1);
-        txt_append(d.data(), src.data());
-        EXPECT(d.text() == a + b_plain);
-        Exact p(a, a.size() + b_plain.size() + 1);
-        src = fresh_b();
-        txt_prepend(p.data(), src.data());
-        EXPECT(p.text() == b_plain + a);
-        if (number != 0) {
-            Exact q(a, a.size() + 2);
-            txt_prepend(q.data(), txt_char(number));
-            EXPECT(q.text() == std::string(1, static_cast<char>(number)) + a);
-            Exact r(a, a.size() + 2);
-            txt_append(r.data(), txt_char(number));
-            EXPECT(r.text() == a + static_cast<char>(number));
-        }
-    }
-    {
-        std::string h = a, src = fresh_b();
-        char* found = txt_find(h.data(), src.data());
-        size_t at = b_plain.empty() ? std::string::npos : a.find(b_plain);
-        EXPECT(at == std::string::npos ? found == nullptr : found == h.data() + at);
-        char* ch = txt_find(h.data(), txt_char(number));
-        size_t cat = number == 0 ? std::string::npos : a.find(static_cast<char>(number));
-        EXPECT(cat == std::string::npos ? ch == nullptr : ch == h.data() + cat);
-    }
-    {
-        std::string src = fresh_b();
-        EXPECT(sign(txt_compare(a.data(), src.data())) == reference_compare(a, b_plain, SIZE_MAX));
-        int n = number % 8 + 1;
-        src = fresh_b();
-        EXPECT(sign(txt_compare_n(a.data(), src.data(), n)) == reference_compare(a, b_plain, static_cast<size_t>(n)));
-        src = a;
-        EXPECT(txt_compare(a.data(), src.data()) == 0);
-    }
+    std::string src = fresh_b(), h = a;
+    auto d = exact(a, a.size() + b.size() + 1);
+    txt_append(d.data(), src.data());
+    EXPECT(d.data() == a + b);
+    char* found = txt_find(h.data(), (src = fresh_b()).data());
+    size_t at = b.empty() ? std::string::npos : a.find(b);
+    EXPECT(found == (at == std::string::npos ? nullptr : h.data() + at));
+    // Compared as unsigned bytes, as std::string compares.
+    EXPECT(sign(txt_compare(a.data(), (src = fresh_b()).data())) == sign(a.compare(b)));
+    EXPECT(sign(txt_compare_n(a.data(), (src = fresh_b()).data(), number % 8 + 1)) ==
+           sign(a.substr(0, number % 8 + 1).compare(b.substr(0, number % 8 + 1))));
     // A match found after a replacement starts a new search there, and that
     // search makes a constant-like remainder plain: keep to texts that
     // cannot hold a marker byte, where the plain rule applies.
-    bool no_markers = true;
-    for (const std::string* t : {&a, &b_plain, &c})
-        for (char ch : *t) no_markers &= !marker(ch);
-    if (no_markers) {
-        int want = 0;
-        std::string result = reference_replace(a, b_plain, c, &want);
-        Exact t(a, std::max(a.size(), result.size()) + 1);
-        std::string from = fresh_b(), to = c;
-        EXPECT(txt_replace(t.data(), from.data(), to.data()) == want);
-        EXPECT(t.text() == result);
-        if (number != 0 && !marker(static_cast<char>(number))) {
-            char one[2] = {static_cast<char>(number), 0};
-            result = reference_replace(a, one, c, &want);
-            Exact u(a, std::max(a.size(), result.size()) + 1);
-            to = c;
-            EXPECT(txt_replace(u.data(), txt_char(number), to.data()) == want);
-            EXPECT(u.text() == result);
+    auto plain_only = [](const std::string& t) { return std::none_of(t.begin(), t.end(), marker); };
+    if (plain_only(a + b + c)) {
+        for (bool by_char : {false, true}) {
+            if (by_char && (number == 0 || marker(one[0]))) continue;
+            int want = 0;
+            std::string result = replaced(a, by_char ? one : b, c, &want), to = c;
+            d = exact(a, std::max(a.size(), result.size()) + 1);
+            src = fresh_b();
+            EXPECT(txt_replace(d.data(), by_char ? txt_char(number) : src.data(), to.data()) == want);
+            EXPECT(d.data() == result);
         }
     }
-    {
-        std::string right = a;
-        while (!right.empty() && blank(right.back())) right.pop_back();
-        size_t lead = 0;
-        while (lead < a.size() && blank(a[lead])) ++lead;
-        Exact r(a, a.size() + 1);
-        txt_trim_right(r.data());
-        EXPECT(r.text() == right);
-        Exact l(a, a.size() + 1);
-        int first = txt_trim_left(l.data());
-        EXPECT(l.text() == a.substr(lead));
-        EXPECT(first == (lead < a.size() ? static_cast<unsigned char>(a[lead]) : 0));
-        std::string s = a;
-        EXPECT(txt_skip_blanks(s.data()) == s.data() + lead);
-    }
-    {
-        // Overlapping moves in both directions, by words and by bytes.
+    // Overlapping moves in both directions, by words and by bytes.
+    if (!all.empty()) {
         std::vector<uint8_t> buffer(all.begin(), all.end()), want = buffer;
-        if (!buffer.empty()) {
-            size_t from = number % buffer.size(), to = (flags >> 1) % buffer.size();
-            size_t count = buffer.size() - std::max(from, to);
-            if (flags & 0x80) count &= ~size_t(3);
-            memmove(want.data() + to, want.data() + from, count);
-            mem_move(buffer.data() + from, buffer.data() + to, static_cast<int64_t>(count));
-            EXPECT(buffer == want);
-        }
+        size_t from = number % buffer.size(), to = (flags >> 1) % buffer.size();
+        size_t count = (buffer.size() - std::max(from, to)) & (flags & 0x80 ? ~size_t(3) : ~size_t(0));
+        memmove(want.data() + to, want.data() + from, count);
+        mem_move(buffer.data() + from, buffer.data() + to, static_cast<int64_t>(count));
+        EXPECT(buffer == want);
     }
     return 0;
 }

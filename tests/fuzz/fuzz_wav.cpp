@@ -5,8 +5,6 @@
 //
 // Input: a flags byte (blanks and quotes around the name, the device, the
 // volume), then the file.
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,14 +14,6 @@
 #include "runtime/txt.h"
 #include "tests/fake/fake.h"
 #include "tests/fake/fake_sound.h"
-
-namespace {
-uint32_t le32(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s[at + i]);
-    return v;
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return -1;
@@ -36,11 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake::disk["tone.wav"] = file;
 
     char name[64] = "";
-    if (flags & 1) strcat(name, " \t");
-    if (flags & 2) strcat(name, "\"");
-    strcat(name, "tone.wav");
-    if (flags & 2) strcat(name, "\"");
-    if (flags & 4) strcat(name, "  ");
+    snprintf(name, sizeof name, "%s%stone.wav%s%s", flags & 1 ? " \t" : "", flags & 2 ? "\"" : "", flags & 2 ? "\"" : "",
+             flags & 4 ? "  " : "");
     int32_t device = (flags >> 3 & 3) - 1;  // WAVE_MAPPER, the one device, and two that are not there
 
     HANDLE handle = nullptr;
@@ -59,12 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Playable: a format it can play, and the file just behind "data" and its size.
     EXPECT(format.wFormatTag == 1 && (format.nChannels == 1 || format.nChannels == 2));
     EXPECT(format.wBitsPerSample == 8 || format.wBitsPerSample == 16);
-    uint32_t rate = format.nSamplesPerSec;
+    uint32_t rate = format.nSamplesPerSec, size_field;
     EXPECT(rate == 8000 || rate == 11025 || rate == 22050 || rate == 44100 || rate == 48000 || rate == 96000);
     int64_t at = file_tell(handle);
     EXPECT(at >= 44 && static_cast<size_t>(at) <= file.size());
     EXPECT(file.compare(static_cast<size_t>(at) - 8, 4, "data") == 0);
-    EXPECT(data_size == le32(file, static_cast<size_t>(at) - 4));
+    memcpy(&size_field, file.data() + at - 4, 4);  // little-endian, as this machine
+    EXPECT(data_size == size_field);
     file_close(handle);
 
     // Played: every whole sample of the data that the file holds reaches
@@ -78,8 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t played = 0;
     for (const std::string& w : fake::sound_written) played += static_cast<int64_t>(w.size());
     EXPECT(played == held / width * 2);
-    EXPECT(wav_peak >= 0 && wav_peak <= 32768);
-    EXPECT(wav_stop.load() == 0);
-    EXPECT(wave_current.load() == nullptr);
+    EXPECT(wav_peak >= 0 && wav_peak <= 32768 && wav_stop.load() == 0 && wave_current.load() == nullptr);
     return 0;
 }

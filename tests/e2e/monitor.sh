@@ -1,0 +1,111 @@
+# rxmon as a user meets it, against rxmon-sim in a terminal (tmux): its
+# refusals at start-up and the port prompt; the baud-rate search, the
+# readings and the keys; a scanner that falls silent, comes back
+# at another rate, changes model and is unplugged; and no scanner at all.
+set -u
+. "$(dirname "$0")/monitor-lib"
+
+# Refused before the screen is taken over (no prompt: stdin is no terminal).
+for case in "12|COM12? Use 1 to 9." "0|COM0?" "-3|COM-3?" "1|COM1 cannot be opened"; do
+    timeout 5 "$rxmon" "${case%%|*}" </dev/null >"$work/out" 2>&1
+    check "argument ${case%%|*} ends with 1" [ $? = 1 ]
+    check "... saying ${case#*|}" grep -qF -- "${case#*|}" "$work/out"
+done
+# The prompt: x and 0 change nothing, 5 takes COM 5 (missing here); ESC gives up.
+start_rxmon abc
+check "abc is no port: the prompt" wait_for 5 "Press its number"
+keys x 0
+sleep 0.5
+check "x and 0 ignored" [ ! -s "$work/exit" ]
+keys 5
+check "5 chooses COM 5, which is missing" [ "$(wait_exit 5)" = 1 ]
+check "COM5 named in the failure" wait_for 2 "COM5 cannot be opened"
+start_rxmon
+check "prompt without arguments" wait_for 5 "Press its number"
+keys Escape
+check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
+
+# Found at 38400 (115200 and 57600 each get two unanswered model queries
+# first), the readings drawn, and the tone's keys (ALSA's null device as the
+# sound card; what the tone sounds like is checked in tests/backend/sound).
+printf 'pcm.!default { type plug; slave.pcm "null" }\n' >"$work/asound.conf"
+export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$work/asound.conf"
+start_sim --baud 38400 --model B --freq 1462500 --signal fixed:400
+start_rxmon 1 1
+check "found at 38400" wait_for 15 "38400 baud"
+check "... on row 3" grep -q '38400 baud' <<<"$(screen_row 3)"
+check "frequency in the title" bash -c "tmux -L $socket display -p -t 0 '#{pane_title}' | grep -q '146.2500'"
+for text in "146.2500 MHz" " 400/1023" "in range" "Volume:   0%"; do check "shows '$text'" wait_for 2 "$text"; done
+for _ in $(seq 50); do keys Up; done
+check "Up raises the volume to 50" wait_for 5 "Volume:  50%"
+keys Down m
+check "Down lowers it, M mutes" wait_for 2 "muted"
+keys q
+check "Q unmutes" wait_for 2 "Volume:  49%"
+keys Escape
+start=$(date +%s%N)
+code=$(wait_exit 3)
+ms=$((($(date +%s%N) - start) / 1000000))
+check "ESC ends with 0 within a second (${ms} ms)" [ "$code" = 0 -a "$ms" -lt 1000 ]
+check "terminal given back" wait_for 2 "rxmon ended"
+check "monitor screen gone" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -q 'scanner view'"
+stop_sim
+
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }  # user + system CPU, in clock ticks
+# unplugged WHEN: once the simulator has closed the line, rxmon ends within
+# 4 s, without spinning, with exit code 1 and the open-failure message, on
+# a terminal given back.
+unplugged() {
+    local pid start cpu_start cpu_last t took_ms cpu_ms
+    pid=$(pgrep -P "$(tmux -L "$socket" display -p -t 0 '#{pane_pid}')" | head -1)
+    for _ in $(seq 600); do grep -q unplugged "$work/sim.log" 2>/dev/null && break; sleep 0.05; done
+    check "$1: the simulator unplugged" grep -q unplugged "$work/sim.log"
+    start=$(date +%s%N)
+    cpu_start=$(ticks "$pid")
+    cpu_last=$cpu_start
+    while [ ! -s "$work/exit" ] && [ $(($(date +%s%N) - start)) -lt 10000000000 ]; do
+        t=$(ticks "$pid")
+        [ -n "$t" ] && cpu_last=$t
+        sleep 0.05
+    done
+    took_ms=$((($(date +%s%N) - start) / 1000000))
+    cpu_ms=$(((cpu_last - cpu_start) * 1000 / $(getconf CLK_TCK)))
+    check "$1: ends with 1" [ "$(wait_exit 1)" = 1 ]
+    check "$1: within 4 s ($took_ms ms), without spinning ($cpu_ms ms of CPU)" [ "$took_ms" -le 4000 -a "$cpu_ms" -le 300 ]
+    check "$1: the open-failure message" wait_for 1 "COM1 cannot be opened"
+    check "$1: alternate screen left, cursor shown" \
+        [ "$(tmux -L "$socket" display -p -t 0 '#{alternate_on} #{cursor_flag}')" = "0 1" ]
+    stop_sim
+    rm -f "$work/sim.log"
+}
+
+# Silent for 3 s after 3 s, then back at 19200: lost, searched, found again;
+# then a cable swap to the other model, then the line pulled.
+start_sim --baud 57600 --model A --silent 3:3:19200 --switch-model 16 --unplug 22 --log-file "$work/sim.log"
+start_rxmon 1 0
+check "found at 57600" wait_for 10 "57600 baud"
+check "model A" wait_for 2 "SR-A10"
+check "lost while silent" wait_for 8 "[no communication with scanner]"
+check "found again at 19200" wait_for 20 "19200 baud"
+check "model B after the swap" wait_for 15 "SR-B20"
+unplugged monitoring
+
+# No scanner: "[Autobaud]" through the first five rates, then the
+# no-communication text, blinking; unplugged during the search.
+start_sim --baud 9600 --drop 1 --unplug 12 --log-file "$work/sim.log"
+start_rxmon 1 0
+check "autobaud first" wait_for 3 "[Autobaud]"
+sleep 3
+check "still autobaud after 3 s" bash -c "tmux -L $socket capture-pane -p -t 0 | grep -qF '[Autobaud]'"
+check "no communication from the sixth rate on" wait_for 6 "[no communication with scanner]"
+check "its title" bash -c "tmux -L $socket display -p -t 0 '#{pane_title}' | grep -q 'no response'"
+# Blinking: bright red on blue, and for 300 ms a second blue on blue.
+phases=
+for _ in $(seq 30); do
+    phases+=$(tmux -L "$socket" capture-pane -e -p -t 0 | sed -n 3p | grep -o '\[[0-9;]*m\[no comm' | sort -u)
+    sleep 0.05
+done
+check "the status shows in red" grep -qF '[91m[no comm' <<<"$phases"
+check "and vanishes into the blue" grep -qF '[34m[no comm' <<<"$phases"
+unplugged searching
+finish
