@@ -1,38 +1,66 @@
-# The runtime in a real program (runtime_probe): exit codes, the fatal
-# frame and CR LF line ends with standard output redirected to a file and
-# error output to a pipe; and the program's texts reach the built programs
-# only in stored form (strings(1) must find none of them plain).
+# The runtime in a real program, runtime_probe: exit codes, the fatal frame
+# and CR LF line ends with standard output redirected to a file and error
+# output to a pipe; the texts only in stored form in the built programs
+# (strings(1) must find none plain); and the crash report of each fault,
+# framed on error output, the same in the report file, and exit code 1.
+# tests/windows/crash_report.sh sources it for the crash reports under wine,
+# with RUN, EXE and MODES set.
 set -eu
-probe=$1/tests/runtime_probe
+build=$(realpath "$1")
+probe=$build/tests/runtime_probe${EXE-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+cd "$dir"
+mode=
+fail() { echo "FAILED ($mode): $*"; cat err 2>/dev/null; exit 1; }
 
-"$probe" print >"$dir/out" 2>"$dir/err"
-printf '3 texts, 123,456 bytes\r\n' | cmp - "$dir/out"
-[ ! -s "$dir/err" ] || fail "both are files: written once"
-# A file and a pipe differ in type, so the console text is mirrored.
-"$probe" print 2>&1 >"$dir/out" | cat >"$dir/err"
-printf '3 texts, 123,456 bytes\r\n' | cmp - "$dir/out"
-printf '3 texts, 123,456 bytes\r\n' | cmp - "$dir/err"
+if [ -z "${RUN-}" ]; then
+    "$probe" print >out 2>err
+    printf '3 texts, 123,456 bytes\r\n' | cmp - out
+    [ ! -s err ] || fail "both are files: written once"
+    "$probe" print 2>&1 >out | cat >err  # a file and a pipe differ in type: the console text is mirrored
+    printf '3 texts, 123,456 bytes\r\n' | cmp - out
+    printf '3 texts, 123,456 bytes\r\n' | cmp - err
+    code=0
+    "$probe" fatal now >out 2>err || code=$?
+    [ "$code" = 1 ] && grep -q "Asked to stop (fatal now)" err || fail "fatal exit code $code"
+    [ "$(grep -c . err)" -ge 3 ] && [ ! -s out ] || fail "no frame around the message"
+    code=0
+    "$probe" memory 2>err || code=$?
+    [ "$code" = 1 ] && grep -q "could not be given back" err || fail "a second release: exit code $code"
+    strings -n 5 "$probe" | grep -qF "libc.so" || fail "strings found nothing it should have found"
+    for text in "texts, %" "internal failure" "Short write" "cannot be created or replaced" "<closed handle>" \
+        "Out of memory" "0123456789ABCDEF" "usage: runtime_probe" "Asked to stop" "[Autobaud]" "no communication with scanner"; do
+        ! strings -n 5 "$probe" "$build/rxmon" | grep -qF -- "$text" || fail "plain text: $text"
+    done
+fi
 
-code=0
-"$probe" fatal now >"$dir/out" 2>"$dir/err" || code=$?
-[ "$code" = 1 ] && grep -q "Asked to stop (fatal now)" "$dir/err" || fail "fatal exit code $code"
-[ "$(grep -c . "$dir/err")" -ge 3 ] && [ ! -s "$dir/out" ] || fail "no frame around the message"
-code=0
-"$probe" memory 2>"$dir/err" || code=$?
-[ "$code" = 1 ] && grep -q "could not be given back" "$dir/err" || fail "a second release: exit code $code"
-
-# The check can see a plain text: a C library name stays plain.
-strings -n 5 "$probe" | grep -qF "libc.so" || fail "strings found nothing it should have found"
-plain() {  # plain PROGRAM TEXT...: fails if any TEXT is plain in PROGRAM
-    local found
-    found=$(strings -n 5 "$1")
-    shift
-    for text in "$@"; do ! grep -qF -- "$text" <<<"$found" || fail "plain text: $text"; done
-}
-plain "$probe" "texts, %" "internal failure" "Short write" "cannot be created or replaced" \
-    "<closed handle>" "Out of memory" "0123456789ABCDEF" "usage: runtime_probe" "Asked to stop"
-plain "$1/rxmon" "[Autobaud]" "no communication with scanner" "internal failure" "Short write"
-echo "runtime: ok"
+field() { sed -n "s/^  $1 *\(.*\)\r\$/\1/p" err; }
+# The probe's mode, and the report's code, name and access line (empty:
+# none; a pattern, where @ stands for the exception's address).
+checked=
+while IFS='|' read -r mode code name access <&3; do
+    [[ " ${MODES-write divide thread execute overflow stack} " == *" $mode "* ]] || continue
+    [ "$mode" != stack ] || [ "$(ulimit -s)" != unlimited ] || continue  # no near limit to the main stack here
+    rm -f crash-report.txt err
+    status=0
+    ${RUN-} "$probe" "$mode" >out 2>err || status=$?
+    [ "$status" = 1 ] && [ -s crash-report.txt ] || fail "exit code $status, or no report file"
+    { printf '\r\n\r\n'; cat crash-report.txt; printf 'The crash report was also written to crash-report.txt.\r\n\r\n\r\n'; } |
+        cmp -s - err || fail "error output is not the framed report of the file"
+    at=$(field 'At address:')
+    [ "$at" = "$(grep -o ' [RE]IP=[0-9A-F]*' err | cut -d= -f2)" ] && [ "${at//0/}" ] || fail "address $at, or not the instruction pointer"
+    [[ "$(field 'Exception code:')|$(field 'Exception:')|$(field 'Faulting access:')" == $code\|$name\|${access//@/$at} ]] ||
+        fail "code, name or access"
+    [ "$(grep -c 'Further detail:' err)" = "$([[ $access == executing* ]] && echo 1 || echo 0)" ] || fail "further detail"
+    checked="$checked $mode"
+done 3<<'CASES'
+write|C0000005|access violation|writing at address 0000000000000010 (16)
+divide|C0000094|integer divide by zero|
+thread|C0000005|access violation|reading at address 0000000000000020 (32)
+execute|C0000005|access violation|executing in non-executable memory at address @ (*
+overflow|C00000FD|stack overflow|
+stack|C00000FD|stack overflow|
+CASES
+[ -n "$checked" ] || fail "no crash report checked"
+echo "runtime: ok; crash reports of$checked"

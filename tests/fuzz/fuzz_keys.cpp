@@ -21,10 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     auto u = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
     // What an xterm's terminfo entry names (a part of it).
-    static const std::vector<posix::term::KeyString> none, xterm = {
-        {"\x1bOA", 72, 0}, {"\x1bOD", 75, 0}, {"\x1bOH", 71, 0}, {"\x1b[5~", 73, 0}, {"\x1b[3~", 83, 0},
-        {"\x1b[Z", 15, SHIFT_PRESSED}, {"\x1bOP", 59, 0}, {"\x1b[1;2P", 59, SHIFT_PRESSED},
-        {"\x1b[24;5~", 88, LEFT_CTRL_PRESSED}};
+    static const std::vector<posix::term::KeyString> none, xterm = {{"\x1bOA", 72, 0}, {"\x1b[5~", 73, 0},
+        {"\x1b[Z", 15, SHIFT_PRESSED}, {"\x1bOP", 59, 0}, {"\x1b[1;2P", 59, SHIFT_PRESSED}, {"\x1b[24;5~", 88, LEFT_CTRL_PRESSED}};
     const auto& known = flags & 2 ? xterm : none;
 
     std::vector<INPUT_RECORD> at_once, pieces;

@@ -24,7 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wave_current.store(nullptr);
     wav_stop.store(0);
     fake::disk["tone.wav"] = file;
-
     char name[64] = "";
     snprintf(name, sizeof name, "%s%stone.wav%s%s", flags & 1 ? " \t" : "", flags & 2 ? "\"" : "", flags & 2 ? "\"" : "",
              flags & 4 ? "  " : "");
@@ -37,20 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t r = wav_open_header(device, name, &handle, &format, &data_size, &message);
     EXPECT(strcmp(name, "tone.wav") == 0);  // cleaned in place
     EXPECT(r >= WAV_PLAYABLE && r <= WAV_DEVICE_REFUSES && r != WAV_CANNOT_OPEN);
-    EXPECT((r == WAV_PLAYABLE) == (message == nullptr));
-    if (r != WAV_PLAYABLE) {
-        EXPECT(txt_len(message) > 0);
-        file_close(handle);
-        return 0;
-    }
+    EXPECT(r == WAV_PLAYABLE ? message == nullptr : txt_len(message) > 0);
+    if (r != WAV_PLAYABLE) return file_close(handle), 0;
     // Playable: a format it can play, and the file just behind "data" and its size.
     EXPECT(format.wFormatTag == 1 && (format.nChannels == 1 || format.nChannels == 2));
     EXPECT(format.wBitsPerSample == 8 || format.wBitsPerSample == 16);
     uint32_t rate = format.nSamplesPerSec, size_field;
     EXPECT(rate == 8000 || rate == 11025 || rate == 22050 || rate == 44100 || rate == 48000 || rate == 96000);
     int64_t at = file_tell(handle);
-    EXPECT(at >= 44 && static_cast<size_t>(at) <= file.size());
-    EXPECT(file.compare(static_cast<size_t>(at) - 8, 4, "data") == 0);
+    EXPECT(at >= 44 && static_cast<size_t>(at) <= file.size() && file.compare(at - 8, 4, "data") == 0);
     memcpy(&size_field, file.data() + at - 4, 4);  // little-endian, as this machine
     EXPECT(data_size == size_field);
     file_close(handle);
@@ -61,9 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     strcpy(name, "tone.wav");
     int32_t volume = flags >> 5 & 1 ? 100 : (flags >> 6) * 90;
     EXPECT(wav_play(&pool, device, name, volume, &message) == WAV_PLAYABLE);
-    int64_t width = format.wBitsPerSample / 8;
-    int64_t held = std::min<int64_t>(data_size, static_cast<int64_t>(file.size()) - at);
-    int64_t played = 0;
+    int64_t width = format.wBitsPerSample / 8, held = std::min<int64_t>(data_size, int64_t(file.size()) - at), played = 0;
     for (const std::string& w : fake::sound_written) played += static_cast<int64_t>(w.size());
     EXPECT(played == held / width * 2);
     EXPECT(wav_peak >= 0 && wav_peak <= 32768 && wav_stop.load() == 0 && wave_current.load() == nullptr);

@@ -3,4 +3,4 @@
 # calling its filter; nor running data.
 . "$(dirname "$0")/wine-env"
 RUN=wine_run EXE=.exe MODES="write divide thread"
-. "$(dirname "$0")/../e2e/crash_report.sh"
+. "$(dirname "$0")/../e2e/runtime.sh"

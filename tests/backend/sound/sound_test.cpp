@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,21 +61,15 @@ std::vector<int16_t> captured16(size_t from = 0) {
 }
 size_t captured_bytes() { return captured16().size() * 2; }
 
-// Rising zero crossings give the pitch; the extremes give the level.
-struct Measured {
-    int32_t low = 0, high = 0;
-    double hz = 0;
-};
-Measured measure(const std::vector<int16_t>& s) {
-    Measured m;
+// The peak, and the pitch from the rising zero crossings.
+std::pair<int32_t, double> measure(const std::vector<int16_t>& s) {
+    int32_t peak = 0;
     size_t rising = 0, first = 0, last = 0;
     for (size_t i = 0; i < s.size(); ++i) {
-        m.low = std::min<int32_t>(m.low, s[i]);
-        m.high = std::max<int32_t>(m.high, s[i]);
+        peak = std::max<int32_t>(peak, std::abs(s[i]));
         if (i > 0 && s[i - 1] < 0 && s[i] >= 0) (rising++ == 0 ? first : last) = i;
     }
-    if (rising > 1) m.hz = (rising - 1) * 48000.0 / double(last - first);
-    return m;
+    return {peak, rising > 1 ? (rising - 1) * 48000.0 / double(last - first) : 0};
 }
 
 struct SoundTest : ::testing::Test {
@@ -114,11 +107,10 @@ TEST_F(SoundTest, BeepPlaysItsToneForItsTime) {
     auto start = Clock::now();
     EXPECT_TRUE(Beep(1000, 100));
     EXPECT_GE(ms_since(start), 95);
-    std::vector<int16_t> s = captured16();
-    ASSERT_EQ(s.size(), 4800u);
-    Measured m = measure(s);
-    EXPECT_EQ(m.high, 8192);
-    EXPECT_NEAR(m.hz, 1000, 5);
+    ASSERT_EQ(captured16().size(), 4800u);
+    auto [peak, hz] = measure(captured16());
+    EXPECT_EQ(peak, 8192);
+    EXPECT_NEAR(hz, 1000, 5);
     EXPECT_FALSE(Beep(20, 100));  // below what Windows accepts
 }
 
@@ -144,15 +136,15 @@ TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
         wait_ms(400);
         size_t from = captured_bytes();
         wait_ms(400);
-        Measured m = measure(captured16(from));
-        EXPECT_NEAR(m.hz, mon.pitch_table[signal], mon.pitch_table[signal] / 100.0) << signal;
-        EXPECT_NEAR(m.high, 32767 * volume / 100, 2) << volume;
+        auto [peak, hz] = measure(captured16(from));
+        EXPECT_NEAR(hz, mon.pitch_table[signal], mon.pitch_table[signal] / 100.0) << signal;
+        EXPECT_NEAR(peak, 32767 * volume / 100, 2) << volume;
     }
     mon.muted = 1;
     wait_ms(400);
     size_t from = captured_bytes();
     wait_ms(300);
-    EXPECT_EQ(measure(captured16(from)).high, 0) << "muted";
+    EXPECT_EQ(measure(captured16(from)).first, 0) << "muted";
     from = captured_bytes();
     mon.muted = 0;
     wait_ms(600);
