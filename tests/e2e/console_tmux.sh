@@ -13,8 +13,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 trap '[ -n "$SOCKET" ] && t kill-server 2>/dev/null; rm -rf "$WORK"' EXIT
 [ -x "$DEMO" ] || { echo "no $DEMO"; exit 1; }
 
-# A command in the pane of a new tmux server: the last may still be ending.
-pane() {
+pane() {  # a command in the pane of a new tmux server: the last may still be ending
     [ -n "$SOCKET" ] && t kill-server 2>/dev/null
     runs=$((runs + 1))
     SOCKET=rxmon-console-$$-$runs
@@ -37,8 +36,7 @@ wait_for() {  # up to 5 s for a text on the screen
     done
     return 1
 }
-# The demo's end with that exit code (any when empty) and, if given, a text.
-given_back() {
+given_back() {  # NAME CODE (any when empty) [TEXT shown after the end]
     [ -z "${3-}" ] || wait_for "$3" || fail "$1: no '$3' after the end"
     wait_for 'EXIT=' || fail "$1: the demo did not end"
     [ -z "$2" ] || screen | grep -qx "EXIT=$2" || fail "$1: $(screen | grep -o 'EXIT=.*'), not exit code $2"

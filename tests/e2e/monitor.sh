@@ -1,7 +1,7 @@
-# rxmon as a user meets it, against rxmon-sim in a terminal (tmux): its
-# refusals at start-up and the port prompt; the baud-rate search, the
-# readings and the keys; a scanner that falls silent, comes back
-# at another rate, changes model and is unplugged; and no scanner at all.
+# rxmon against rxmon-sim in a terminal (tmux): refusals at start-up and the
+# port prompt; the baud-rate search, the readings and the keys; a scanner
+# that falls silent, comes back at another rate, changes model and is
+# unplugged; and no scanner at all.
 set -u
 . "$(dirname "$0")/monitor-lib"
 
@@ -25,9 +25,9 @@ check "prompt without arguments" wait_for 5 "Press its number"
 keys Escape
 check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
 
-# Found at 38400 (115200 and 57600 each get two unanswered model queries
-# first), the readings drawn, and the tone's keys (ALSA's null device as the
-# sound card; what the tone sounds like is checked in tests/backend/sound).
+# Found at 38400 after two unanswered model queries at 115200 and 57600 each;
+# the tone's keys with ALSA's null device as the sound card (the tone itself
+# is heard in tests/backend/sound).
 printf 'pcm.!default { type plug; slave.pcm "null" }\n' >"$work/asound.conf"
 export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$work/asound.conf"
 start_sim --baud 38400 --model B --freq 1462500 --signal fixed:400
@@ -52,9 +52,8 @@ check "monitor screen gone" bash -c "! tmux -L $socket capture-pane -p -t 0 | gr
 stop_sim
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }  # user + system CPU, in clock ticks
-# unplugged WHEN: once the simulator has closed the line, rxmon ends within
-# 4 s, without spinning, with exit code 1 and the open-failure message, on
-# a terminal given back.
+# unplugged WHEN: once the line is closed, rxmon ends within 4 s without
+# spinning, with exit code 1 and the open-failure message, on a terminal given back.
 unplugged() {
     local pid start cpu_start cpu_last t took_ms cpu_ms
     pid=$(pgrep -P "$(tmux -L "$socket" display -p -t 0 '#{pane_pid}')" | head -1)

@@ -1,10 +1,8 @@
 # The runtime in a real program, runtime_probe: exit codes, the fatal frame
-# and CR LF line ends with standard output redirected to a file and error
-# output to a pipe; the texts only in stored form in the built programs
-# (strings(1) must find none plain); and the crash report of each fault,
-# framed on error output, the same in the report file, and exit code 1.
-# tests/windows/crash_report.sh sources it for the crash reports under wine,
-# with RUN, EXE and MODES set.
+# and CR LF line ends with output redirected; texts only stored in the built
+# programs (strings(1) finds none plain); the crash report of each fault,
+# framed on error output and in its file, and exit code 1 (also under wine:
+# tests/windows/crash_report.sh sources this with RUN, EXE and MODES set).
 set -eu
 build=$(realpath "$1")
 probe=$build/tests/runtime_probe${EXE-}
@@ -36,8 +34,7 @@ if [ -z "${RUN-}" ]; then
 fi
 
 field() { sed -n "s/^  $1 *\(.*\)\r\$/\1/p" err; }
-# The probe's mode, and the report's code, name and access line (empty:
-# none; a pattern, where @ stands for the exception's address).
+# The mode, and the report's code, name and access line (a pattern: @ is the address).
 checked=
 while IFS='|' read -r mode code name access <&3; do
     [[ " ${MODES-write divide thread execute overflow stack} " == *" $mode "* ]] || continue

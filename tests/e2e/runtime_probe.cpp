@@ -53,8 +53,6 @@ int main() {
     if (is(T("execute"))) reinterpret_cast<void (*)()>(static_cast<void*>(data_bytes))();
     if (is(T("stack"))) sink = recurse(0);
     if (is(T("overflow"))) on_thread(overflow, 256 * 1024);
-    char hex[32];
-    fmt_format(hex, T("%x"), 0xBEEF);
-    out_printf(std_err, T("usage: runtime_probe print|fatal|memory|screen|write|divide|thread|execute|stack|overflow (%s)\n"), hex);
+    out_printf(std_err, T("usage: runtime_probe MODE (%x)\n"), 2);
     return 2;
 }

@@ -1,6 +1,5 @@
-# rxmon-sim by hand over its pseudo-terminal: it answers only at its own
-# rate, with CR or CR LF line ends, faults on request, and bytes paced as on
-# a wire. (rxmon meets it in monitor.sh, soak_minute.sh and the benchmarks.)
+# rxmon-sim by hand: it answers only at its own rate, with CR or CR LF line
+# ends, faults on request, and bytes paced as on a wire.
 set -u
 sim=$1/sim/rxmon-sim
 work=$(mktemp -d)

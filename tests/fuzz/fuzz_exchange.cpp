@@ -4,11 +4,9 @@
 // its deadline by more than one settling read. (A reply that reads as a
 // stored text constant is rewritten in place by the first text routine
 // that meets it: the checks of content then hold only for plain replies.)
-//
 // Input: a flags byte (models, sound), then pairs of (query, record) as
 // scripted_scanner.h reads them.
 #include <cstring>
-
 #include "expect.h"
 #include "scripted_scanner.h"
 
@@ -20,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mon.model_b = data[0] >> 1 & 1;
     mon.sound_choice = data[0] >> 2 & 1;
     for (uint8_t op; script.byte(&op);) {
-        char reply[256];
-        memset(reply, 0x55, sizeof reply);
+        char reply[256] = "never written";
         int64_t start = ms_now();
         int16_t model_a = mon.model_a, model_b = mon.model_b;
         int32_t r, level = 12345;

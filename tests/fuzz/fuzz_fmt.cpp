@@ -3,13 +3,11 @@
 // buffer is sized from the input; the sanitizers then catch any write past
 // what the directives may produce, and the result must be the length of
 // the text written.
-//
 // Input: argument count, the arguments (kind byte, then its value), a text
 // already in the buffer (for %>), then the format.
 #include <cstring>
 #include <string>
 #include <vector>
-
 #include "expect.h"
 #include "runtime/fmt.h"
 #include "runtime/txt.h"
@@ -39,10 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else if (kind == 4) args.emplace_back(x % 2 ? nullptr : static_cast<const void*>(&left));
         else args.emplace_back(constants[x % 4]);
     }
-    std::string prefix = text();
-    std::string format(reinterpret_cast<const char*>(p), left);
-    format.resize(strlen(format.c_str()));
-
+    std::string prefix = text(), format(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), left));
     // A width is a caller's promise about the buffer: keep them small.
     size_t digits = 0, bound = prefix.size() + format.size() + 16 + 4 * 16;
     for (char c : format) {
@@ -54,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (a.kind == FmtArg::Int) a.i %= 1000;
     }
     for (const std::string& t : texts) bound += t.size();
-    std::vector<char> buffer(bound);
+    std::vector<char> buffer(bound);  // calloc'd: the sanitizer sees a byte beyond
     memcpy(buffer.data(), prefix.data(), prefix.size());
     int n = fmt_vformat(buffer.data(), format.data(), FmtList{args.data(), static_cast<int>(args.size())});
     EXPECT(n >= 0 && static_cast<size_t>(n) == strlen(buffer.data()));  // the result is the text's length

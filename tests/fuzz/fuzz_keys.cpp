@@ -1,15 +1,11 @@
-// The terminal's key decoder on arbitrary bytes. Whatever arrives, every
-// byte is used once the ESC wait is over, and each key is a key-down event
-// with a scan code that the key table covers. Bytes that come in pieces
-// must give the same keys as the same bytes read at once: a piece that
-// ends inside a sequence waits for the rest instead of guessing.
-//
-// Input: a flags byte (UTF-8 locale, terminfo strings known, piece sizes),
-// then the bytes from the terminal.
+// The terminal's key decoder on arbitrary bytes: every byte is used once the
+// ESC wait is over, each key is a key-down event of a known scan code, and
+// bytes in pieces give the keys they give at once (a piece that ends inside
+// a sequence waits for the rest instead of guessing).
+// Input: a flags byte (UTF-8, terminfo strings known, piece sizes), then the bytes.
 #include <algorithm>
 #include <string>
 #include <vector>
-
 #include "expect.h"
 #include "platform/posix/console_term.h"
 

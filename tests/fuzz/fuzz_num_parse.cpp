@@ -3,7 +3,6 @@
 // (blanks skipped, one optional minus, digits; a value beyond the signed
 // 32-bit range is an overflow).
 #include <string>
-
 #include "expect.h"
 #include "runtime/fmt.h"
 #include "runtime/txt.h"

@@ -2,11 +2,9 @@
 // them, until the input runs out and the scanner falls silent: the cycle
 // must then return (two silent model queries) with the title it set, the
 // volume and beep mode in their ranges, and having beeped only known pitches.
-//
 // Input: a flags byte (models known before, sound output, connected, beep
 // mode), then records as scripted_scanner.h reads them.
 #include <cstring>
-
 #include "expect.h"
 #include "scripted_scanner.h"
 #include "tests/fake/fake_sound.h"

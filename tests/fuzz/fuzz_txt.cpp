@@ -1,20 +1,16 @@
-// The text routines on arbitrary bytes, against plain std::string work on
-// the same texts: length, join, search, replace, compare, and the
-// overlapping move. Texts of the input are also stored as text
-// constants (the build step's scrambling, done here at run time), which
-// must read back as the texts they were made from.
-//
+// The text routines on arbitrary bytes against std::string: length, join,
+// search, replace, compare, the overlapping move; and the input's texts as
+// stored constants (the build step's scrambling, done here at run time)
+// read back as the texts they were made from.
 // Input: a flags byte, a number byte, then three texts split at NULs.
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
-
 #include "expect.h"
 #include "runtime/txt.h"
 
 namespace {
-
 bool marker(char c) { return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9F; }
 
 // The stored form that T("...") gives plain, made the build step's way.
@@ -56,7 +52,6 @@ std::string replaced(std::string t, const std::string& from, const std::string& 
         t.replace(at, from.size(), to), ++*count;
     return t;
 }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -74,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& p : parts) {
         if (p.empty() || marker(p[0])) continue;
         std::string s = stored(p);
-        EXPECT(txt_len(s.data()) == static_cast<int>(p.size()) && s.c_str() == p);
-        EXPECT(txt_unscramble(s.data()) == s.data() && s.c_str() == p);  // a second pass leaves it
+        EXPECT(txt_len(s.data()) == static_cast<int>(p.size()) && s.c_str() == p &&
+               txt_unscramble(s.data()) == s.data() && s.c_str() == p);  // and a second pass leaves it
     }
     std::string a = parts[0], b = parts[1], c = parts[2];
     if (!settle(&a) || !settle(&b) || !settle(&c)) return -1;

@@ -2,12 +2,10 @@
 // player on those it accepts: a result code with its message for every
 // file, a file left right behind its data chunk's header, and the samples
 // that reach the device.
-//
 // Input: a flags byte (blanks and quotes around the name, the device, the
 // volume), then the file.
 #include <cstring>
 #include <string>
-
 #include "expect.h"
 #include "audio/wav.h"
 #include "runtime/file.h"

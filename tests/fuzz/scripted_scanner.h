@@ -9,7 +9,6 @@
 #pragma once
 
 #include <string>
-
 #include "app/monitor.h"
 #include "console/screen.h"
 #include "runtime/out.h"
@@ -24,14 +23,11 @@ namespace fuzz {
 struct Script {
     const uint8_t* p;
     size_t left;
-    // A reply byte from 0x80 to 0x9F has come: a reply may then read as a
-    // stored text constant, which the text routines rewrite in place.
-    bool markers = false;
+    bool markers = false;  // a reply byte from 0x80 to 0x9F came: a reply may read as a stored text
     bool byte(uint8_t* b) { return left > 0 && (*b = *p++, --left, true); }
 };
 
-// A fresh fake with the monitor's screen and COM3 open, answered from `script`.
-inline void start(Script* script) {
+inline void start(Script* script) {  // a fresh fake, the monitor's screen and COM3 answered from `script`
     fake::reset();
     clock_mode = CLOCK_UNPROBED;
     std_init(1);
@@ -51,15 +47,11 @@ inline void start(Script* script) {
         size_t first = split % (bytes.size() + 1);
         d.send(bytes.substr(0, first), delay * 3);
         d.send(bytes.substr(first), delay * 3 + gap);
-        static const struct { WORD scan; char ch; } keys[] = {{31, 's'}, {31, 'S'}, {50, 'm'}, {16, 'q'}, {72, 0},
-                                                               {80, 0},   {45, 'x'}, {2, '1'},  {59, 0},  {28, '\r'}};
-        if (key) fake::type_key(keys[key % 10].scan, keys[key % 10].ch);
+        static const std::pair<WORD, char> keys[] = {{31, 's'}, {31, 'S'}, {50, 'm'}, {16, 'q'}, {72, 0},
+                                                      {80, 0},   {45, 'x'}, {2, '1'},  {59, 0},  {28, '\r'}};
+        if (key) fake::type_key(keys[key % 10].first, keys[key % 10].second);
     };
 }
 
-inline void stop() {
-    port_close(3);
-    fake::console.input.clear();  // keys that no exchange got round to reading
-}
-
+inline void stop() { port_close(3), fake::console.input.clear(); }  // and the keys no exchange read
 }  // namespace fuzz

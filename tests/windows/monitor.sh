@@ -1,15 +1,12 @@
-# The Windows program under wine64 in a real terminal (tmux), against
-# rxmon-sim on a pseudo-terminal that the wine prefix's dosdevices/com1
-# points at. Wine's console draws colours and the block glyphs but cannot
-# resize the terminal: the 20 × 40 display stands at the top left of 80 × 25.
+# The Windows program under wine64 in a terminal (tmux), against rxmon-sim
+# on a pseudo-terminal that the wine prefix's dosdevices/com1 points at.
 set -u
 win_build=$1
 export RXMON_LINUX_BUILD=$2
 . "$(dirname "$0")/../e2e/monitor-lib"
 . "$(dirname "$0")/wine-env"
-# Without wine's ALSA driver (which prints ALSA's complaints about a machine
-# without a sound card into the terminal) wine has no wave device, and the
-# monitor falls back to Beep output as it would on such a Windows.
+# Without its ALSA driver (which prints ALSA's complaints into the terminal)
+# wine has no wave device: the monitor falls back to Beep output.
 export WINEDLLOVERRIDES="winealsa.drv=d"
 [ -d "$WINEPREFIX/dosdevices" ] || wine_run wineboot -i >/dev/null 2>&1
 trap '/usr/lib/wine/wineserver -k 2>/dev/null; cleanup' EXIT
@@ -23,8 +20,6 @@ wine_run "$win_build/rxmon.exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/
 check "out-of-range port ends with 1" [ $? = 1 ]
 check "and says why" grep -q "COM12? Use 1 to 9." "$work/range.err"
 
-# The baud-rate search through wine's serial layer, the readings, the title,
-# the colours and the keys, as on Linux.
 start_sim --baud 38400 --model B --signal fixed:512 --link "$WINEPREFIX/dosdevices/com1"
 start_exe 1 0
 check "found at 38400" wait_for 60 "38400 baud"

@@ -10,15 +10,11 @@
 #include <chrono>
 #include <string>
 #include <vector>
-
 #include "serial/port.h"
 
 namespace {
-
 using Clock = std::chrono::steady_clock;
-int64_t ms_since(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
+int64_t ms_since(Clock::time_point t) { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count(); }
 
 struct PtyLine : ::testing::Test {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -116,5 +112,4 @@ TEST(SerialNames, AMissingDeviceOrOneThatIsNoTerminalDoesNotOpen) {
         EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND)) << path;
     }
 }
-
 }  // namespace
