@@ -30,9 +30,10 @@ check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
 # is heard in tests/backend/sound).
 printf 'pcm.!default { type plug; slave.pcm "null" }\n' >"$work/asound.conf"
 export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$work/asound.conf"
-start_sim --baud 38400 --model B --freq 1462500 --signal fixed:400
+start_sim --baud 38400 --model B --freq 1462500 --signal fixed:400 --log-file "$work/search.log"
 start_rxmon 1 1
 check "found at 38400" wait_for 15 "38400 baud"
+check "after 115200 and 57600, in that order" [ "$(grep -o 'line is at [0-9]*' "$work/search.log" | uniq | cut -c12- | xargs)" = "115200 57600" ]
 check "... on row 3" grep -q '38400 baud' <<<"$(screen_row 3)"
 check "frequency in the title" bash -c "tmux -L $socket display -p -t 0 '#{pane_title}' | grep -q '146.2500'"
 for text in "146.2500 MHz" " 400/1023" "in range" "Volume:   0%"; do check "shows '$text'" wait_for 2 "$text"; done
@@ -78,14 +79,14 @@ unplugged() {
     rm -f "$work/sim.log"
 }
 
-# Silent for 3 s after 3 s, then back at 19200: lost, searched, found again;
+# Silent for 3 s after 3 s, then back at 9600: lost, searched, found again;
 # then a cable swap to the other model, then the line pulled.
-start_sim --baud 57600 --model A --silent 3:3:19200 --switch-model 16 --unplug 22 --log-file "$work/sim.log"
+start_sim --baud 57600 --model A --silent 3:3:9600 --switch-model 16 --unplug 22 --log-file "$work/sim.log"
 start_rxmon 1 0
 check "found at 57600" wait_for 10 "57600 baud"
 check "model A" wait_for 2 "SR-A10"
 check "lost while silent" wait_for 8 "[no communication with scanner]"
-check "found again at 19200" wait_for 20 "19200 baud"
+check "found again at 9600" wait_for 20 " 9600 baud"
 check "model B after the swap" wait_for 15 "SR-B20"
 unplugged monitoring
 

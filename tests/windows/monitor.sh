@@ -8,7 +8,8 @@ export RXMON_LINUX_BUILD=$2
 # Without its ALSA driver (which prints ALSA's complaints into the terminal)
 # wine has no wave device: the monitor falls back to Beep output.
 export WINEDLLOVERRIDES="winealsa.drv=d"
-[ -d "$WINEPREFIX/dosdevices" ] || wine_run wineboot -i >/dev/null 2>&1
+export WINEPREFIX=$work/wineprefix  # its own: the link to the simulator must stay ours
+wine_run wineboot -i >/dev/null 2>&1 && timeout 60 /usr/lib/wine/wineserver -w
 trap '/usr/lib/wine/wineserver -k 2>/dev/null; cleanup' EXIT
 start_exe() { start_in_terminal "WINEPREFIX=$WINEPREFIX WINEDEBUG=-all $WINE64 $win_build/rxmon.exe $*"; }
 
