@@ -34,8 +34,9 @@ start_sim --baud 38400 --model B --freq 1462500 --signal fixed:400 --log-file "$
 start_rxmon 1 1
 check "found at 38400" wait_for 15 "38400 baud"
 check "after 115200 and 57600, in that order" [ "$(grep -o 'line is at [0-9]*' "$work/search.log" | uniq | cut -c12- | xargs)" = "115200 57600" ]
+check "each woken by a carriage return first" grep -qF '<- \r' <<<"$(grep -m1 ' <- ' "$work/search.log")"
 check "... on row 3" grep -q '38400 baud' <<<"$(screen_row 3)"
-check "frequency in the title" bash -c "tmux -L $socket display -p -t 0 '#{pane_title}' | grep -q '146.2500'"
+check "frequency in the title" grep -q '146.2500' <<<"$(title)"
 for text in "146.2500 MHz" " 400/1023" "in range" "Volume:   0%"; do check "shows '$text'" wait_for 2 "$text"; done
 for _ in $(seq 50); do keys Up; done
 check "Up raises the volume to 50" wait_for 5 "Volume:  50%"
@@ -98,7 +99,7 @@ check "autobaud first" wait_for 3 "[Autobaud]"
 sleep 3
 check "still autobaud after 3 s" bash -c "tmux -L $socket capture-pane -p -t 0 | grep -qF '[Autobaud]'"
 check "no communication from the sixth rate on" wait_for 6 "[no communication with scanner]"
-check "its title" bash -c "tmux -L $socket display -p -t 0 '#{pane_title}' | grep -q 'no response'"
+check "its title" grep -q 'no response' <<<"$(title)"
 # Blinking: bright red on blue, and for 300 ms a second blue on blue.
 phases=$(for _ in $(seq 30); do tmux -L "$socket" capture-pane -e -p -t 0 | sed -n 3p; sleep 0.05; done)
 check "the status shows in red" grep -qF '[91m[no comm' <<<"$phases"
