@@ -6,7 +6,7 @@ set -u
 . "$(dirname "$0")/monitor-lib"
 
 # Refused before the screen is taken over (no prompt: stdin is no terminal).
-for case in "12|COM12? Use 1 to 9." "0|COM0?" "-3|COM-3?" "1|COM1 cannot be opened"; do
+for case in "10|COM10? Use 1 to 9." "0|COM0?" "-3|COM-3?" "1|COM1 cannot be opened"; do
     timeout 5 "$rxmon" "${case%%|*}" </dev/null >"$work/out" 2>&1
     check "argument ${case%%|*} ends with 1" [ $? = 1 ]
     check "... saying ${case#*|}" grep -qF -- "${case#*|}" "$work/out"
