@@ -3,7 +3,6 @@
 // whatever a line can bring: any bytes, early, late, in two pieces, or not
 // at all once the input is used up. Between answers a record may also
 // type a key (never ESC, which ends the run).
-//
 // Record: length L, delay code (3 ms a step), the split point and the gap
 // (ms) before the second piece, a key code (0: none), then L bytes.
 #pragma once
@@ -35,8 +34,9 @@ inline void start(Script* script) {  // a fresh fake, the monitor's screen and C
     scr_size(20, 40);
     scr_clear(0x10);
     mon.port_number = 3;
+    fake::SerialDevice& line = fake::com(3);  // made before the port opens on it
     port_open(3, 38400, 8, 0, 1);
-    fake::com(3).peer = [script](fake::SerialDevice& d, const std::string& sent) {
+    line.peer = [script](fake::SerialDevice& d, const std::string& sent) {
         uint8_t length, delay, split, gap, key;
         if (sent.size() < 4 || !script->byte(&length) || !script->byte(&delay) || !script->byte(&split) ||
             !script->byte(&gap) || !script->byte(&key))
