@@ -2,28 +2,16 @@
 // player on those it accepts: a result code with its message for every
 // file, a file left right behind its data chunk's header, and the samples
 // that reach the device.
-//
 // Input: a flags byte (blanks and quotes around the name, the device, the
 // volume), then the file.
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-
 #include "expect.h"
 #include "audio/wav.h"
 #include "runtime/file.h"
 #include "runtime/txt.h"
 #include "tests/fake/fake.h"
 #include "tests/fake/fake_sound.h"
-
-namespace {
-uint32_t le32(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s[at + i]);
-    return v;
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return -1;
@@ -34,13 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wave_current.store(nullptr);
     wav_stop.store(0);
     fake::disk["tone.wav"] = file;
-
     char name[64] = "";
-    if (flags & 1) strcat(name, " \t");
-    if (flags & 2) strcat(name, "\"");
-    strcat(name, "tone.wav");
-    if (flags & 2) strcat(name, "\"");
-    if (flags & 4) strcat(name, "  ");
+    snprintf(name, sizeof name, "%s%stone.wav%s%s", flags & 1 ? " \t" : "", flags & 2 ? "\"" : "", flags & 2 ? "\"" : "",
+             flags & 4 ? "  " : "");
     int32_t device = (flags >> 3 & 3) - 1;  // WAVE_MAPPER, the one device, and two that are not there
 
     HANDLE handle = nullptr;
@@ -50,21 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t r = wav_open_header(device, name, &handle, &format, &data_size, &message);
     EXPECT(strcmp(name, "tone.wav") == 0);  // cleaned in place
     EXPECT(r >= WAV_PLAYABLE && r <= WAV_DEVICE_REFUSES && r != WAV_CANNOT_OPEN);
-    EXPECT((r == WAV_PLAYABLE) == (message == nullptr));
-    if (r != WAV_PLAYABLE) {
-        EXPECT(txt_len(message) > 0);
-        file_close(handle);
-        return 0;
-    }
+    EXPECT(r == WAV_PLAYABLE ? message == nullptr : txt_len(message) > 0);
+    if (r != WAV_PLAYABLE) return file_close(handle), 0;
     // Playable: a format it can play, and the file just behind "data" and its size.
     EXPECT(format.wFormatTag == 1 && (format.nChannels == 1 || format.nChannels == 2));
     EXPECT(format.wBitsPerSample == 8 || format.wBitsPerSample == 16);
-    uint32_t rate = format.nSamplesPerSec;
+    uint32_t rate = format.nSamplesPerSec, size_field;
     EXPECT(rate == 8000 || rate == 11025 || rate == 22050 || rate == 44100 || rate == 48000 || rate == 96000);
     int64_t at = file_tell(handle);
-    EXPECT(at >= 44 && static_cast<size_t>(at) <= file.size());
-    EXPECT(file.compare(static_cast<size_t>(at) - 8, 4, "data") == 0);
-    EXPECT(data_size == le32(file, static_cast<size_t>(at) - 4));
+    EXPECT(at >= 44 && static_cast<size_t>(at) <= file.size() && file.compare(at - 8, 4, "data") == 0);
+    memcpy(&size_field, file.data() + at - 4, 4);  // little-endian, as this machine
+    EXPECT(data_size == size_field);
     file_close(handle);
 
     // Played: every whole sample of the data that the file holds reaches
@@ -73,13 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     strcpy(name, "tone.wav");
     int32_t volume = flags >> 5 & 1 ? 100 : (flags >> 6) * 90;
     EXPECT(wav_play(&pool, device, name, volume, &message) == WAV_PLAYABLE);
-    int64_t width = format.wBitsPerSample / 8;
-    int64_t held = std::min<int64_t>(data_size, static_cast<int64_t>(file.size()) - at);
-    int64_t played = 0;
+    int64_t width = format.wBitsPerSample / 8, held = std::min<int64_t>(data_size, int64_t(file.size()) - at), played = 0;
     for (const std::string& w : fake::sound_written) played += static_cast<int64_t>(w.size());
     EXPECT(played == held / width * 2);
-    EXPECT(wav_peak >= 0 && wav_peak <= 32768);
-    EXPECT(wav_stop.load() == 0);
-    EXPECT(wave_current.load() == nullptr);
+    EXPECT(wav_peak >= 0 && wav_peak <= 32768 && wav_stop.load() == 0 && wave_current.load() == nullptr);
     return 0;
 }
