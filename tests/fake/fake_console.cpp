@@ -12,6 +12,8 @@
 
 namespace fake {
 
+extern HANDLE std_handles[3];
+
 namespace {
 // The fake's reset runs while static objects are still being built, so the
 // console is built on first use rather than in the order of the files.
@@ -108,26 +110,21 @@ BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE h, PCONSOLE_SCREEN_BUFFER_INFO inf
         return *info = {console.size, {0, 0}, 7, console.window, console.largest}, true;
     });
 }
-
 BOOL WINAPI GetConsoleCursorInfo(HANDLE h, PCONSOLE_CURSOR_INFO info) {
     return fake::on_console(__func__, h, [&] { return *info = console.cursor_info, true; });
 }
-
 BOOL WINAPI SetConsoleCursorInfo(HANDLE h, const CONSOLE_CURSOR_INFO* info) {
     return fake::on_console(__func__, h, [&] {
         return info->dwSize >= 1 && info->dwSize <= 100 && (console.cursor_info = *info, true);
     });
 }
-
-BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [&] { return true; }); }
-BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [&] { return true; }); }
-
+BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [] { return true; }); }
+BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [] { return true; }); }
 COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
     COORD largest{0, 0};
     fake::on_console(__func__, h, [&] { return largest = console.largest, true; });
     return largest;
 }
-
 BOOL WINAPI SetConsoleScreenBufferSize(HANDLE h, COORD size) {
     return fake::on_console(__func__, h, [&] {
         const SMALL_RECT& w = console.window;
@@ -148,27 +145,21 @@ BOOL WINAPI SetConsoleWindowInfo(HANDLE h, BOOL absolute, const SMALL_RECT* wind
                w.Bottom - w.Top < console.largest.Y && (console.window = w, true);
     });
 }
-
 BOOL WINAPI ReadConsoleOutputCharacterA(HANDLE h, LPSTR chars, DWORD length, COORD from, LPDWORD read) {
     return fake::copy_run(__func__, h, console.chars, chars, length, from, read, false);
 }
-
 BOOL WINAPI ReadConsoleOutputAttribute(HANDLE h, WORD* attributes, DWORD length, COORD from, LPDWORD read) {
     return fake::copy_run(__func__, h, console.attrs, attributes, length, from, read, false);
 }
-
 BOOL WINAPI WriteConsoleOutputCharacterA(HANDLE h, LPCSTR chars, DWORD length, COORD to, LPDWORD written) {
     return fake::copy_run(__func__, h, console.chars, const_cast<char*>(chars), length, to, written, true);
 }
-
 BOOL WINAPI WriteConsoleOutputAttribute(HANDLE h, const WORD* attributes, DWORD length, COORD to, LPDWORD written) {
     return fake::copy_run(__func__, h, console.attrs, const_cast<WORD*>(attributes), length, to, written, true);
 }
-
 BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
     return fake::on_console(__func__, fake::console_output, [&] { return console.title = title, true; });
 }
-
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE h, LPDWORD count) {
     return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr,
                             [&] { return *count = static_cast<DWORD>(console.input.size()), true; });
@@ -183,7 +174,6 @@ BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPD
         return *read > 0;
     });
 }
-
 BOOL WINAPI PeekConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
     *read = 0;
     return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {

@@ -8,14 +8,14 @@
 
 namespace fake {
 
-HANDLE std_handles[3];
-std::map<HANDLE, DWORD> console_modes;
+HANDLE std_handles[3];  // all of them the console
 std::map<HANDLE, std::string> written;
 std::map<std::string, std::string> disk;
 std::vector<std::string> refused_names;
 std::string command_line;
 
 namespace {
+std::map<HANDLE, DWORD> console_modes;  // absent: no console
 struct OpenFile {
     std::string name;
     size_t position = 0;
@@ -75,17 +75,12 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
     return which >= STD_ERROR_HANDLE && which <= STD_INPUT_HANDLE ? fake::std_handles[STD_INPUT_HANDLE - which]
                                                                    : INVALID_HANDLE_VALUE;
 }
-
 DWORD WINAPI GetFileType(HANDLE) { return fake::record(__func__), FILE_TYPE_CHAR; }
-
 BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
-    fake::record(__func__);
-    return fake::console_modes.count(h) && (*mode = fake::console_modes[h], true);
+    return fake::record(__func__), fake::console_modes.count(h) && (*mode = fake::console_modes[h], true);
 }
-
 BOOL WINAPI SetConsoleMode(HANDLE h, DWORD mode) {
-    fake::record(__func__);
-    return fake::console_modes.count(h) && (fake::console_modes[h] = mode, true);
+    return fake::record(__func__), fake::console_modes.count(h) && (fake::console_modes[h] = mode, true);
 }
 
 // A COM port opens for one handle at a time, as on Windows.
@@ -104,7 +99,6 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     if (com) com->is_open = true;
     return fake::handle_of(v);
 }
-
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record(__func__);
     fake::OpenFile* f = fake::file_of(h);
@@ -148,13 +142,11 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
     *done = count;
     return TRUE;
 }
-
 BOOL WINAPI CloseHandle(HANDLE h) {
     fake::record(__func__);
     if (device_of(h)) device_of(h)->is_open = false;
     return fake::open_files.erase(h) ? TRUE : FALSE;
 }
-
 DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method) {
     fake::record(__func__);
     fake::OpenFile* f = fake::file_of(h);
@@ -165,7 +157,6 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method) {
     if (high) *high = static_cast<LONG>(f->position >> 32);
     return static_cast<DWORD>(f->position);
 }
-
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file_part) {
     fake::record(__func__);
     std::string full = name;
@@ -175,21 +166,16 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
     if (file_part) *file_part = buffer + full.rfind('\\') + 1;
     return static_cast<DWORD>(full.size());
 }
-
 LPSTR WINAPI GetCommandLineA(void) { return fake::record(__func__), fake::command_line.data(); }
-
 BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
     return fake::record(__func__), device_of(h) && (*dcb = device_of(h)->state, true);
 }
-
 BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
     return fake::record(__func__), device_of(h) && (device_of(h)->state = *dcb, true);
 }
-
 BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
     return fake::record(__func__), device_of(h) && (device_of(h)->timeouts = *timeouts, true);
 }
-
 BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
     fake::record(__func__);
     fake::SerialDevice* d = device_of(h);
@@ -199,7 +185,6 @@ BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
     if (status) *status = COMSTAT{}, status->cbInQue = static_cast<DWORD>(d->queue.size());
     return TRUE;
 }
-
 DWORD WINAPI GetLastError(void) { return 0; }
 void WINAPI SetLastError(DWORD) {}
 DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, va_list*) { return 0; }

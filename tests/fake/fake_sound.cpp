@@ -26,8 +26,7 @@ bool is_open(HWAVEOUT hwo) { return hwo != nullptr && hwo == open_handle; }
 
 void reset_sound() {
     sound_open_result = nullptr, sound_write_result = nullptr, sound_auto_done = false;
-    sound_queue.clear(), sound_written.clear(), beeps.clear();
-    callback = nullptr, open_handle = nullptr;
+    sound_queue.clear(), sound_written.clear(), beeps.clear(), callback = nullptr, open_handle = nullptr;
 }
 
 void sound_done(int n) {
@@ -54,13 +53,9 @@ extern "C" {
 
 // One device, device 0.
 UINT WINAPI waveOutGetNumDevs(void) { return fake::record(__func__), 1; }
-
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR device, LPWAVEOUTCAPSA caps, UINT) {
-    fake::record(__func__);
-    *caps = WAVEOUTCAPSA{};
-    return device == 0 ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
+    return fake::record(__func__), *caps = WAVEOUTCAPSA{}, device == 0 ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
-
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
                             DWORD flags) {
     fake::record(__func__);
@@ -72,12 +67,10 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format
     *phwo = fake::open_handle = reinterpret_cast<HWAVEOUT>(0x5A00);
     return MMSYSERR_NOERROR;
 }
-
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
-    fake::record(__func__);
-    return fake::is_open(hwo) ? (header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR) : MMSYSERR_INVALHANDLE;
+    return fake::record(__func__), fake::is_open(hwo) ? (header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR)
+                                                      : MMSYSERR_INVALHANDLE;
 }
-
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     fake::record(__func__);
     if (!fake::is_open(hwo)) return MMSYSERR_INVALHANDLE;
@@ -85,7 +78,6 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     header->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
-
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     fake::record(__func__);
     if (!fake::is_open(hwo) || !(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
@@ -100,11 +92,8 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     if (fake::sound_auto_done) fake::sound_done(1);
     return MMSYSERR_NOERROR;
 }
-
-MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
-    fake::record(__func__);
-    fake::sound_done(1 << 30);  // every one still out
-    return fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {  // hands back every buffer still out
+    return fake::record(__func__), fake::sound_done(1 << 30), fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 // Refused while a buffer is still out, as the system does.
@@ -116,7 +105,6 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
     fake::callback = nullptr, fake::open_handle = nullptr;
     return MMSYSERR_NOERROR;
 }
-
 BOOL WINAPI Beep(DWORD frequency, DWORD duration) {
     return fake::record(__func__), fake::beeps.emplace_back(frequency, duration), TRUE;
 }
