@@ -56,6 +56,7 @@ void WINAPI Sleep(DWORD ms) {
     fake::tick_count += ms;
     fake::counter += int64_t(ms) * 10'000;
 }
+
 DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
     return fake::record(__func__), f->QuadPart = fake::counter_hz, fake::counter_ok;
@@ -71,12 +72,14 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
     fake::blocks.insert(p);
     return p;
 }
+
 BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
     fake::record(__func__);
     if (size != 0 || type != MEM_RELEASE || !fake::blocks.erase(address)) return FALSE;
     std::free(address);
     return TRUE;
 }
+
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info) { fake::record(__func__), *info = SYSTEM_INFO{}, info->dwPageSize = 4096; }
 void WINAPI ExitProcess(UINT code) {
     fake::record(__func__);

@@ -110,14 +110,17 @@ BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE h, PCONSOLE_SCREEN_BUFFER_INFO inf
         return *info = {console.size, {0, 0}, 7, console.window, console.largest}, true;
     });
 }
+
 BOOL WINAPI GetConsoleCursorInfo(HANDLE h, PCONSOLE_CURSOR_INFO info) {
     return fake::on_console(__func__, h, [&] { return *info = console.cursor_info, true; });
 }
+
 BOOL WINAPI SetConsoleCursorInfo(HANDLE h, const CONSOLE_CURSOR_INFO* info) {
     return fake::on_console(__func__, h, [&] {
         return info->dwSize >= 1 && info->dwSize <= 100 && (console.cursor_info = *info, true);
     });
 }
+
 BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [] { return true; }); }
 BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [] { return true; }); }
 COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
@@ -125,6 +128,7 @@ COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
     fake::on_console(__func__, h, [&] { return largest = console.largest, true; });
     return largest;
 }
+
 BOOL WINAPI SetConsoleScreenBufferSize(HANDLE h, COORD size) {
     return fake::on_console(__func__, h, [&] {
         const SMALL_RECT& w = console.window;
@@ -145,6 +149,7 @@ BOOL WINAPI SetConsoleWindowInfo(HANDLE h, BOOL absolute, const SMALL_RECT* wind
                w.Bottom - w.Top < console.largest.Y && (console.window = w, true);
     });
 }
+
 BOOL WINAPI ReadConsoleOutputCharacterA(HANDLE h, LPSTR chars, DWORD length, COORD from, LPDWORD read) {
     return fake::copy_run(__func__, h, console.chars, chars, length, from, read, false);
 }
@@ -174,6 +179,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPD
         return *read > 0;
     });
 }
+
 BOOL WINAPI PeekConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
     *read = 0;
     return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {

@@ -75,6 +75,7 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
     return which >= STD_ERROR_HANDLE && which <= STD_INPUT_HANDLE ? fake::std_handles[STD_INPUT_HANDLE - which]
                                                                    : INVALID_HANDLE_VALUE;
 }
+
 DWORD WINAPI GetFileType(HANDLE) { return fake::record(__func__), FILE_TYPE_CHAR; }
 BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
     return fake::record(__func__), fake::console_modes.count(h) && (*mode = fake::console_modes[h], true);
@@ -99,6 +100,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     if (com) com->is_open = true;
     return fake::handle_of(v);
 }
+
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED) {
     fake::record(__func__);
     fake::OpenFile* f = fake::file_of(h);
@@ -142,11 +144,13 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
     *done = count;
     return TRUE;
 }
+
 BOOL WINAPI CloseHandle(HANDLE h) {
     fake::record(__func__);
     if (device_of(h)) device_of(h)->is_open = false;
     return fake::open_files.erase(h) ? TRUE : FALSE;
 }
+
 DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method) {
     fake::record(__func__);
     fake::OpenFile* f = fake::file_of(h);
@@ -157,6 +161,7 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method) {
     if (high) *high = static_cast<LONG>(f->position >> 32);
     return static_cast<DWORD>(f->position);
 }
+
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file_part) {
     fake::record(__func__);
     std::string full = name;
@@ -166,6 +171,7 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
     if (file_part) *file_part = buffer + full.rfind('\\') + 1;
     return static_cast<DWORD>(full.size());
 }
+
 LPSTR WINAPI GetCommandLineA(void) { return fake::record(__func__), fake::command_line.data(); }
 BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
     return fake::record(__func__), device_of(h) && (*dcb = device_of(h)->state, true);
@@ -176,6 +182,7 @@ BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
 BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
     return fake::record(__func__), device_of(h) && (device_of(h)->timeouts = *timeouts, true);
 }
+
 BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
     fake::record(__func__);
     fake::SerialDevice* d = device_of(h);
@@ -185,6 +192,7 @@ BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status) {
     if (status) *status = COMSTAT{}, status->cbInQue = static_cast<DWORD>(d->queue.size());
     return TRUE;
 }
+
 DWORD WINAPI GetLastError(void) { return 0; }
 void WINAPI SetLastError(DWORD) {}
 DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, va_list*) { return 0; }

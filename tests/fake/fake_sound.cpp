@@ -56,6 +56,7 @@ UINT WINAPI waveOutGetNumDevs(void) { return fake::record(__func__), 1; }
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR device, LPWAVEOUTCAPSA caps, UINT) {
     return fake::record(__func__), *caps = WAVEOUTCAPSA{}, device == 0 ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
+
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
                             DWORD flags) {
     fake::record(__func__);
@@ -67,10 +68,12 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format
     *phwo = fake::open_handle = reinterpret_cast<HWAVEOUT>(0x5A00);
     return MMSYSERR_NOERROR;
 }
+
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     return fake::record(__func__), fake::is_open(hwo) ? (header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR)
                                                       : MMSYSERR_INVALHANDLE;
 }
+
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     fake::record(__func__);
     if (!fake::is_open(hwo)) return MMSYSERR_INVALHANDLE;
@@ -78,6 +81,7 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     header->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
+
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     fake::record(__func__);
     if (!fake::is_open(hwo) || !(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
@@ -92,6 +96,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     if (fake::sound_auto_done) fake::sound_done(1);
     return MMSYSERR_NOERROR;
 }
+
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {  // hands back every buffer still out
     return fake::record(__func__), fake::sound_done(1 << 30), fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
@@ -105,6 +110,7 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
     fake::callback = nullptr, fake::open_handle = nullptr;
     return MMSYSERR_NOERROR;
 }
+
 BOOL WINAPI Beep(DWORD frequency, DWORD duration) {
     return fake::record(__func__), fake::beeps.emplace_back(frequency, duration), TRUE;
 }

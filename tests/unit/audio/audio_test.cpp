@@ -5,7 +5,6 @@
 // their cycles), and the tone burst on it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -48,7 +47,6 @@ struct WavTest : ::testing::Test {
     PcmFormat format{};
     int64_t data_size = -1;
     const char* message = nullptr;
-
     void SetUp() override {
         fake::reset();
         fake::sound_auto_done = true;
@@ -178,12 +176,8 @@ TEST_F(WavTest, DataSizesThatDoNotMatchTheFileAndAStopRequest) {
     EXPECT_EQ(wav_stop.load(), 1);  // a refusal leaves it for the next play
 }
 
-struct PoolTest : ::testing::Test {
-    WavePool pool{};
-    void SetUp() override {
-        fake::reset();
-        wave_current.store(nullptr);
-    }
+struct PoolTest : WavTest {  // buffers come back when the test hands them back
+    void SetUp() override { WavTest::SetUp(), fake::sound_auto_done = false; }
     void open(int32_t count = 2, int32_t size = 9600) {
         ASSERT_EQ(wave_open(&pool, 0, 1, 48000, 16, count, size), MMSYSERR_NOERROR);
     }
@@ -239,22 +233,6 @@ TEST_F(PoolTest, ADrainingCloseWaitsForEveryBufferWhileTheDeviceThreadHandsThemB
     EXPECT_EQ(fake::count("waveOutReset"), 0);
 }
 
-TEST_F(PoolTest, RefusalsLeaveNothingBehind) {
-    open();
-    WavePool other{};
-    fake::sound_open_result = [](const WAVEFORMATEX&, DWORD) { return MMRESULT(WAVERR_BADFORMAT); };
-    EXPECT_EQ(wave_open(&other, 0, 1, 96000, 16, 2, 19200), MMRESULT(WAVERR_BADFORMAT));
-    EXPECT_EQ(fake::live_blocks(), 1);
-    EXPECT_EQ(wave_current.load(), &pool);
-    // A refused write never comes back through the callback.
-    fake::sound_write_result = [](const WAVEHDR&) { return MMRESULT(MMSYSERR_NOMEM); };
-    WAVEHDR* h = wave_take(&pool);
-    EXPECT_EQ(wave_submit(&pool, h, 9600), MMRESULT(MMSYSERR_NOMEM));
-    EXPECT_EQ(wave_marked(h), 0);
-    ASSERT_EQ(pool.queued.load(), 0);  // else the draining close below would wait for ever
-    EXPECT_EQ(wave_close(&pool, 0), MMSYSERR_NOERROR);
-}
-
 TEST_F(ToneBurst, TheBufferHoldsTheWholeBurstAtTheHighestRateAcceptedAndEndsAtPhaseZero) {
     fake::sound_auto_done = true;
     EXPECT_EQ(tone_burst(&pool, 0, 440, 0, 50, TONE_SQUARE), 1);
@@ -268,12 +246,9 @@ TEST_F(ToneBurst, TheBufferHoldsTheWholeBurstAtTheHighestRateAcceptedAndEndsAtPh
         EXPECT_EQ(tone_burst(&pool, 0, 440, ms, 50, TONE_SINE), 0) << rate;
         EXPECT_EQ(fake::sound_written.back().size(), size_t(bytes)) << rate;
     }
-    std::vector<int16_t> s(220);  // the 11025 one: 440 Hz at half volume, a sine that ends on 0
-    memcpy(s.data(), fake::sound_written[1].data(), 440);
-    EXPECT_EQ(s.back(), 0);
-    EXPECT_LT(s[218], 0);
-    const int16_t peak = *std::max_element(s.begin(), s.end());
-    EXPECT_TRUE(peak > 16000 && peak <= 16383) << peak;
+    int16_t end[2];  // the 11025 one: 440 Hz, a sine that ends on 0 from below
+    memcpy(end, fake::sound_written[1].data() + 436, 4);
+    EXPECT_TRUE(end[0] < 0 && end[1] == 0) << end[0] << " " << end[1];
     fake::sound_open_result = [](const WAVEFORMATEX&, DWORD) { return MMRESULT(WAVERR_BADFORMAT); };
     EXPECT_EQ(tone_burst(&pool, 0, 440, 100, 50, TONE_SINE), WAVERR_BADFORMAT);  // the last rate's refusal
     fake::sound_open_result = nullptr;

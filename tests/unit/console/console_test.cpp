@@ -1,5 +1,5 @@
 // The shadow screen over the fake console: which runs reach the console,
-// colours and blinking, sizing, and taking over and giving back the console.
+// colours and blinking, and taking over and giving back the console.
 // The fake's Sleep does not wait, so the blink thread runs its cycles as
 // fast as it can; tests wait for a number of its sleeps.
 // Then console input events as KeyCodes over the fake console's input queue,
@@ -67,23 +67,6 @@ TEST_F(Screen, ColourCodesAndTheBlinkingCellsTheyMake) {
         scr_print(s.text, s.colour, 7, 17);
         EXPECT_EQ(scr_colour_pair(s.colour), s.pair) << std::hex << s.colour;
         EXPECT_EQ(blink_cells.load(), s.count) << std::hex << s.colour;
-    }
-}
-
-TEST_F(Screen, SizingStaysWithinTheLargestWindowAndTheLimitsAndLeavesBlanksInColour7) {
-    const int blocks = fake::live_blocks();
-    for (auto [largest, asked, want] : {std::tuple{COORD{150, 50}, COORD{5, 1}, COORD{16, 2}},
-                                        {COORD{3000, 2000}, COORD{2000, 1000}, COORD{1024, 768}}}) {
-        scr_print("blink", 0xFF1C, 1, 1);
-        fake::console.largest = largest;
-        scr_size(asked.Y, asked.X);
-        const fake::Console& c = fake::console;
-        EXPECT_EQ(std::vector<int>({scr_cols, scr_rows, c.size.X, c.size.Y, c.window.Right + 1, c.window.Bottom + 1}),
-                  std::vector<int>({want.X, want.Y, want.X, want.Y, want.X, want.Y}));
-        EXPECT_EQ(std::string(c.chars.begin(), c.chars.end()), std::string(c.chars.size(), ' '));
-        EXPECT_EQ(c.attrs, std::vector<WORD>(c.attrs.size(), 7));
-        EXPECT_EQ(blink_cells.load(), 0);
-        EXPECT_EQ(fake::live_blocks(), blocks) << "the earlier shadow was not given back";
     }
 }
 
