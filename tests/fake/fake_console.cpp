@@ -39,6 +39,17 @@ BOOL on_console(const char* name, HANDLE h, F f) {
     Guard g(console_mutex);
     return h == console_output && f();
 }
+// Standard input reads the console's input queue.
+HANDLE input_of(HANDLE h) { return h == std_handles[0] ? console_output : nullptr; }
+// Copies up to `length` queued input records, taking them off the queue or not.
+BOOL read_input(const char* name, HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read, bool take) {
+    *read = 0;
+    return on_console(name, input_of(h), [&] {
+        for (auto it = state().input.begin(); *read < length && it != state().input.end(); ++it) records[(*read)++] = *it;
+        if (take) state().input.erase(state().input.begin(), state().input.begin() + *read);
+        return true;
+    });
+}
 // Copies a run between the buffer's cells and the caller's.
 template <typename T>
 BOOL copy_run(const char* name, HANDLE h, std::vector<T>& cells, T* theirs, DWORD length, COORD at, LPDWORD done,
@@ -166,27 +177,15 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
     return fake::on_console(__func__, fake::console_output, [&] { return console.title = title, true; });
 }
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE h, LPDWORD count) {
-    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr,
-                            [&] { return *count = static_cast<DWORD>(console.input.size()), true; });
+    return fake::on_console(__func__, fake::input_of(h), [&] { return *count = DWORD(console.input.size()), true; });
 }
 
 // A real console would wait for an event; the fake has nobody to type one.
 BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
-    *read = 0;
-    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
-        for (; *read < length && !console.input.empty(); console.input.pop_front())
-            records[(*read)++] = console.input.front();
-        return *read > 0;
-    });
+    return fake::read_input(__func__, h, records, length, read, true) && *read > 0;
 }
-
 BOOL WINAPI PeekConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
-    *read = 0;
-    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
-        for (auto it = console.input.begin(); *read < length && it != console.input.end(); ++it)
-            records[(*read)++] = *it;
-        return true;
-    });
+    return fake::read_input(__func__, h, records, length, read, false);
 }
 
 }  // extern "C"
