@@ -61,7 +61,9 @@ DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_coun
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
     return fake::record(__func__), f->QuadPart = fake::counter_hz, fake::counter_ok;
 }
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) { return fake::record(__func__), c->QuadPart = fake::counter, TRUE; }
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
+    return fake::record(__func__), c->QuadPart = fake::counter, TRUE;
+}
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     fake::record(__func__);
     fake::alloc_sizes.push_back(size);
@@ -80,7 +82,9 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
     return TRUE;
 }
 
-void WINAPI GetSystemInfo(LPSYSTEM_INFO info) { fake::record(__func__), *info = SYSTEM_INFO{}, info->dwPageSize = 4096; }
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
+    fake::record(__func__), *info = SYSTEM_INFO{}, info->dwPageSize = 4096;
+}
 void WINAPI ExitProcess(UINT code) {
     fake::record(__func__);
     throw fake::Exit{static_cast<int>(code)};

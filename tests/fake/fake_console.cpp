@@ -45,8 +45,9 @@ HANDLE input_of(HANDLE h) { return h == std_handles[0] ? console_output : nullpt
 BOOL read_input(const char* name, HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read, bool take) {
     *read = 0;
     return on_console(name, input_of(h), [&] {
-        for (auto it = state().input.begin(); *read < length && it != state().input.end(); ++it) records[(*read)++] = *it;
-        if (take) state().input.erase(state().input.begin(), state().input.begin() + *read);
+        std::deque<INPUT_RECORD>& queue = state().input;
+        for (auto it = queue.begin(); *read < length && it != queue.end(); ++it) records[(*read)++] = *it;
+        if (take) queue.erase(queue.begin(), queue.begin() + *read);
         return true;
     });
 }

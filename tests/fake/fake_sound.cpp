@@ -97,8 +97,9 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {  // hands back every buffer still out
-    return fake::record(__func__), fake::sound_done(1 << 30), fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
+    fake::record(__func__), fake::sound_done(1 << 30);  // every one still out
+    return fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 // Refused while a buffer is still out, as the system does.
