@@ -25,8 +25,7 @@ void reset_files(), reset_sound(), reset_console();
 void reset() {
     calls.clear(), sleeps.clear(), alloc_sizes.clear();
     tick_count = 1000, counter = 0, counter_hz = 10'000'000, counter_ok = TRUE;
-    alloc_refusals = 0;
-    exception_filter = nullptr;
+    alloc_refusals = 0, exception_filter = nullptr;
     reset_files(), reset_console(), reset_sound();
 }
 
@@ -59,19 +58,12 @@ void WINAPI Sleep(DWORD ms) {
 }
 
 DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
-
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
-    fake::record(__func__);
-    f->QuadPart = fake::counter_hz;
-    return fake::counter_ok;
+    return fake::record(__func__), f->QuadPart = fake::counter_hz, fake::counter_ok;
 }
-
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
-    fake::record(__func__);
-    c->QuadPart = fake::counter;
-    return TRUE;
+    return fake::record(__func__), c->QuadPart = fake::counter, TRUE;
 }
-
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     fake::record(__func__);
     fake::alloc_sizes.push_back(size);
@@ -91,19 +83,14 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
 }
 
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
-    fake::record(__func__);
-    *info = SYSTEM_INFO{};
-    info->dwPageSize = 4096;
+    fake::record(__func__), *info = SYSTEM_INFO{}, info->dwPageSize = 4096;
 }
-
 void WINAPI ExitProcess(UINT code) {
     fake::record(__func__);
     throw fake::Exit{static_cast<int>(code)};
 }
-
 HANDLE WINAPI GetCurrentProcess(void) { return fake::record(__func__), reinterpret_cast<HANDLE>(intptr_t(-1)); }
 BOOL WINAPI SetPriorityClass(HANDLE, DWORD) { return fake::record(__func__), TRUE; }
-
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID arg, DWORD,
                            LPDWORD) {
     fake::record(__func__);
@@ -114,7 +101,6 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 // Not recorded: a thread's last call comes after its last handshake, when
 // the test may already have moved on to the next one.
 void WINAPI ExitThread(DWORD) { pthread_exit(nullptr); }
-
 LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
     fake::record(__func__);
     LPTOP_LEVEL_EXCEPTION_FILTER before = fake::exception_filter;

@@ -12,6 +12,8 @@
 
 namespace fake {
 
+extern HANDLE std_handles[3];
+
 namespace {
 // The fake's reset runs while static objects are still being built, so the
 // console is built on first use rather than in the order of the files.
@@ -36,6 +38,18 @@ BOOL on_console(const char* name, HANDLE h, F f) {
     record(name);
     Guard g(console_mutex);
     return h == console_output && f();
+}
+// Standard input reads the console's input queue.
+HANDLE input_of(HANDLE h) { return h == std_handles[0] ? console_output : nullptr; }
+// Copies up to `length` queued input records, taking them off the queue or not.
+BOOL read_input(const char* name, HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read, bool take) {
+    *read = 0;
+    return on_console(name, input_of(h), [&] {
+        std::deque<INPUT_RECORD>& queue = state().input;
+        for (auto it = queue.begin(); *read < length && it != queue.end(); ++it) records[(*read)++] = *it;
+        if (take) queue.erase(queue.begin(), queue.begin() + *read);
+        return true;
+    });
 }
 // Copies a run between the buffer's cells and the caller's.
 template <typename T>
@@ -119,9 +133,8 @@ BOOL WINAPI SetConsoleCursorInfo(HANDLE h, const CONSOLE_CURSOR_INFO* info) {
     });
 }
 
-BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [&] { return true; }); }
-BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [&] { return true; }); }
-
+BOOL WINAPI SetConsoleCursorPosition(HANDLE h, COORD) { return fake::on_console(__func__, h, [] { return true; }); }
+BOOL WINAPI SetConsoleTextAttribute(HANDLE h, WORD) { return fake::on_console(__func__, h, [] { return true; }); }
 COORD WINAPI GetLargestConsoleWindowSize(HANDLE h) {
     COORD largest{0, 0};
     fake::on_console(__func__, h, [&] { return largest = console.largest, true; });
@@ -152,45 +165,28 @@ BOOL WINAPI SetConsoleWindowInfo(HANDLE h, BOOL absolute, const SMALL_RECT* wind
 BOOL WINAPI ReadConsoleOutputCharacterA(HANDLE h, LPSTR chars, DWORD length, COORD from, LPDWORD read) {
     return fake::copy_run(__func__, h, console.chars, chars, length, from, read, false);
 }
-
 BOOL WINAPI ReadConsoleOutputAttribute(HANDLE h, WORD* attributes, DWORD length, COORD from, LPDWORD read) {
     return fake::copy_run(__func__, h, console.attrs, attributes, length, from, read, false);
 }
-
 BOOL WINAPI WriteConsoleOutputCharacterA(HANDLE h, LPCSTR chars, DWORD length, COORD to, LPDWORD written) {
     return fake::copy_run(__func__, h, console.chars, const_cast<char*>(chars), length, to, written, true);
 }
-
 BOOL WINAPI WriteConsoleOutputAttribute(HANDLE h, const WORD* attributes, DWORD length, COORD to, LPDWORD written) {
     return fake::copy_run(__func__, h, console.attrs, const_cast<WORD*>(attributes), length, to, written, true);
 }
-
 BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
     return fake::on_console(__func__, fake::console_output, [&] { return console.title = title, true; });
 }
-
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE h, LPDWORD count) {
-    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr,
-                            [&] { return *count = static_cast<DWORD>(console.input.size()), true; });
+    return fake::on_console(__func__, fake::input_of(h), [&] { return *count = DWORD(console.input.size()), true; });
 }
 
 // A real console would wait for an event; the fake has nobody to type one.
 BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
-    *read = 0;
-    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
-        for (; *read < length && !console.input.empty(); console.input.pop_front())
-            records[(*read)++] = console.input.front();
-        return *read > 0;
-    });
+    return fake::read_input(__func__, h, records, length, read, true) && *read > 0;
 }
-
 BOOL WINAPI PeekConsoleInputA(HANDLE h, PINPUT_RECORD records, DWORD length, LPDWORD read) {
-    *read = 0;
-    return fake::on_console(__func__, h == fake::std_handles[0] ? fake::console_output : nullptr, [&] {
-        for (auto it = console.input.begin(); *read < length && it != console.input.end(); ++it)
-            records[(*read)++] = *it;
-        return true;
-    });
+    return fake::read_input(__func__, h, records, length, read, false);
 }
 
 }  // extern "C"

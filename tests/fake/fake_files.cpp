@@ -8,14 +8,14 @@
 
 namespace fake {
 
-HANDLE std_handles[3];
-std::map<HANDLE, DWORD> console_modes;
+HANDLE std_handles[3];  // all of them the console
 std::map<HANDLE, std::string> written;
 std::map<std::string, std::string> disk;
 std::vector<std::string> refused_names;
 std::string command_line;
 
 namespace {
+std::map<HANDLE, DWORD> console_modes;  // absent: no console
 struct OpenFile {
     std::string name;
     size_t position = 0;
@@ -77,15 +77,11 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
 }
 
 DWORD WINAPI GetFileType(HANDLE) { return fake::record(__func__), FILE_TYPE_CHAR; }
-
 BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
-    fake::record(__func__);
-    return fake::console_modes.count(h) && (*mode = fake::console_modes[h], true);
+    return fake::record(__func__), fake::console_modes.count(h) && (*mode = fake::console_modes[h], true);
 }
-
 BOOL WINAPI SetConsoleMode(HANDLE h, DWORD mode) {
-    fake::record(__func__);
-    return fake::console_modes.count(h) && (fake::console_modes[h] = mode, true);
+    return fake::record(__func__), fake::console_modes.count(h) && (fake::console_modes[h] = mode, true);
 }
 
 // A COM port opens for one handle at a time, as on Windows.
@@ -177,15 +173,12 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
 }
 
 LPSTR WINAPI GetCommandLineA(void) { return fake::record(__func__), fake::command_line.data(); }
-
 BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
     return fake::record(__func__), device_of(h) && (*dcb = device_of(h)->state, true);
 }
-
 BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
     return fake::record(__func__), device_of(h) && (device_of(h)->state = *dcb, true);
 }
-
 BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
     return fake::record(__func__), device_of(h) && (device_of(h)->timeouts = *timeouts, true);
 }

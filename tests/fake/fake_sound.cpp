@@ -26,8 +26,7 @@ bool is_open(HWAVEOUT hwo) { return hwo != nullptr && hwo == open_handle; }
 
 void reset_sound() {
     sound_open_result = nullptr, sound_write_result = nullptr, sound_auto_done = false;
-    sound_queue.clear(), sound_written.clear(), beeps.clear();
-    callback = nullptr, open_handle = nullptr;
+    sound_queue.clear(), sound_written.clear(), beeps.clear(), callback = nullptr, open_handle = nullptr;
 }
 
 void sound_done(int n) {
@@ -54,11 +53,8 @@ extern "C" {
 
 // One device, device 0.
 UINT WINAPI waveOutGetNumDevs(void) { return fake::record(__func__), 1; }
-
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR device, LPWAVEOUTCAPSA caps, UINT) {
-    fake::record(__func__);
-    *caps = WAVEOUTCAPSA{};
-    return device == 0 ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
+    return fake::record(__func__), *caps = WAVEOUTCAPSA{}, device == 0 ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
@@ -74,8 +70,8 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT device, LPCWAVEFORMATEX format
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
-    fake::record(__func__);
-    return fake::is_open(hwo) ? (header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR) : MMSYSERR_INVALHANDLE;
+    return fake::record(__func__), fake::is_open(hwo) ? (header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR)
+                                                      : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
@@ -102,8 +98,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT) {
 }
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
-    fake::record(__func__);
-    fake::sound_done(1 << 30);  // every one still out
+    fake::record(__func__), fake::sound_done(1 << 30);  // every one still out
     return fake::is_open(hwo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 

@@ -59,15 +59,6 @@ TEST(Formatter, EachDirectiveAsAnExample) {
     for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
 }
 
-TEST(Formatter, AppendContinuesTheTextInTheBuffer) {
-    char buffer[64] = "head \t ";
-    EXPECT_EQ(fmt_format(buffer, "%>%i", 5), 8);
-    EXPECT_STREQ(buffer, "head \t 5");
-    char trimmed[64] = "head \t ";
-    EXPECT_EQ(fmt_format(trimmed, "%>%Wtail"), 8);
-    EXPECT_STREQ(trimmed, "headtail");
-}
-
 TEST(NumParse, SignedDecimalsWithinThirtyTwoBits) {
     const struct {
         const char* text;

@@ -1,7 +1,11 @@
 // The unhandled-exception filter over the recording fake: what only the fake
 // can provoke (an in-page error, a second entry, a report file that cannot
-// be created). Reports of real faults are checked on a whole program (e2e).
+// be created); reports of real faults are checked on a whole program (e2e).
+// And the program path from a Windows command line; files, handle names and
+// redirected output are checked on the POSIX layer (backend, e2e).
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "runtime/crash.h"
 #include "runtime/file.h"
@@ -57,6 +61,24 @@ TEST_F(CrashReport, AReportFileThatCannotBeCreatedEndsInTheFatalMessage) {
     ASSERT_NE(fatal, std::string::npos) << err();
     EXPECT_LT(err().find("Exception code:  00000000"), fatal);
     EXPECT_EQ(err().find("was also written"), std::string::npos) << err();
+}
+
+TEST(ProgramPath, SplitsTheCommandLineAndRefusesPathsOfMaxPathOrMore) {
+    const char* cases[][4] = {
+        {"\"C:\\Program Files\\rx\\rxmon.exe\" 3 0", "C:\\Program Files\\rx\\", "rxmon.exe", " 3 0"},
+        {"rxmon  3  1", "C:\\work\\", "rxmon", "  3  1"},
+        {"\"C:\\a b\\rxmon.exe 3", "C:\\a b\\", "rxmon.exe 3", ""},
+        {"\x80 33", "C:\\work\\", "\x80", " 33"}};  // reads as a stored text
+    fake::reset();
+    for (auto c : cases) {
+        fake::command_line = c[0];
+        char directory[300], file_name[300], arguments[300];
+        program_path(directory, file_name, arguments);
+        EXPECT_EQ(std::vector<std::string>({directory, file_name, arguments}), std::vector<std::string>(c + 1, c + 4));
+    }
+    char out[400] = "j";
+    EXPECT_EQ(full_path(std::string(300, 'x').c_str(), out), 1);
+    EXPECT_STREQ(out, "");
 }
 
 }  // namespace

@@ -1,13 +1,18 @@
 // The shadow screen over the fake console: which runs reach the console,
-// colours and blinking, sizing, the ticket lock, and taking over and giving
-// back the console. The fake's Sleep does not wait, so the blink thread runs
-// its cycles as fast as it can; tests wait for a number of its sleeps.
+// colours and blinking, and taking over and giving back the console.
+// The fake's Sleep does not wait, so the blink thread runs its cycles as
+// fast as it can; tests wait for a number of its sleeps.
+// Then console input events as KeyCodes over the fake console's input queue,
+// the push-back queue in front of it, and page memory with its retries.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
+#include "console/keys.h"
+#include "console/mem.h"
 #include "console/screen.h"
+#include "runtime/out.h"
 #include "runtime/txt.h"
 #include "tests/fake/fake.h"
 #include "tests/fake/fake_console.h"
@@ -63,48 +68,6 @@ TEST_F(Screen, ColourCodesAndTheBlinkingCellsTheyMake) {
         EXPECT_EQ(scr_colour_pair(s.colour), s.pair) << std::hex << s.colour;
         EXPECT_EQ(blink_cells.load(), s.count) << std::hex << s.colour;
     }
-}
-
-TEST_F(Screen, SizingStaysWithinTheLargestWindowAndTheLimitsAndLeavesBlanksInColour7) {
-    const struct { SHORT largest_cols, largest_rows; int rows, cols, want_rows, want_cols; } cases[] = {
-        {150, 50, 1, 5, 2, 16}, {3000, 2000, 1000, 2000, 768, 1024}};
-    const int blocks = fake::live_blocks();
-    for (const auto& c : cases) {
-        scr_print("blink", 0xFF1C, 1, 1);
-        fake::console.largest = {c.largest_cols, c.largest_rows};
-        scr_size(c.rows, c.cols);
-        EXPECT_EQ(std::vector<int>({scr_rows, scr_cols, fake::console.size.Y, fake::console.size.X,
-                                    fake::console.window.Bottom + 1, fake::console.window.Right + 1}),
-                  std::vector<int>({c.want_rows, c.want_cols, c.want_rows, c.want_cols, c.want_rows, c.want_cols}));
-        EXPECT_EQ(std::string(fake::console.chars.begin(), fake::console.chars.end()),
-                  std::string(fake::console.chars.size(), ' '));
-        EXPECT_EQ(fake::console.attrs, std::vector<WORD>(fake::console.attrs.size(), 7));
-        EXPECT_EQ(blink_cells.load(), 0);
-        EXPECT_EQ(fake::live_blocks(), blocks) << "the earlier shadow was not given back";
-    }
-}
-
-TEST(TicketLock, WaitersAreServedInTheOrderOfTheirTicketsAcrossTheWrapAt256) {
-    fake::reset();
-    TicketLock lock;
-    for (int i = 0; i < 254; ++i) ticket_lock(&lock), ticket_unlock(&lock);
-    EXPECT_EQ(fake::count("Sleep"), 0) << "waited for a free lock";
-    std::vector<int> order;
-    ticket_lock(&lock);  // ticket 254; the waiters draw 255 and 0
-    auto waiter = [&](int id) {
-        ticket_lock(&lock);
-        order.push_back(id);  // guarded by the lock itself
-        ticket_unlock(&lock);
-    };
-    std::thread second(waiter, 2);
-    while (lock.next_ticket.load() != 0) std::this_thread::yield();
-    std::thread third(waiter, 3);
-    while (lock.next_ticket.load() != 1) std::this_thread::yield();
-    order.push_back(1);
-    ticket_unlock(&lock);
-    second.join(), third.join();
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(lock.guard.load(), 0);
 }
 
 // Without save and rows, the present buffer as far as the largest window
@@ -163,6 +126,72 @@ TEST_F(Takeover, RestoreGivesTheSavedCellsBufferAndCursorBack) {
     EXPECT_EQ(std::pair(cursor.dwSize, cursor.bVisible), std::pair(DWORD(50), TRUE));
     EXPECT_EQ(fake::console.chars, before.chars);
     EXPECT_EQ(fake::console.attrs, before.attrs);
+}
+
+struct Keys : ::testing::Test {
+    void SetUp() override {
+        fake::reset();
+        std_init(1);
+        while (key_read(nullptr) != -1) {
+        }
+        fake::calls.clear();
+    }
+};
+
+constexpr DWORD kShift = SHIFT_PRESSED, kCtrl = LEFT_CTRL_PRESSED, kAlt = LEFT_ALT_PRESSED;
+
+TEST_F(Keys, EachKeyDownGivesItsKeyCodeAndScanCodeInOneCallAndItsKeyUpNothing) {
+    // Typed characters bypass the table; Alt counts before Ctrl, Ctrl before
+    // Shift; AltGr is Alt and Ctrl. want -1: the key gives nothing.
+    const struct { WORD scan; char ch; DWORD state; int want; } cases[] = {
+        {30, 'a', 0, 97}, {0, char(0x81), 0, 0x81}, {15, 9, kShift, 271}, {16, 0, 0, 113}, {16, 0, kShift, 81},
+        {30, 1, kCtrl, 1}, {50, 'm', RIGHT_ALT_PRESSED, 306}, {44, 26, RIGHT_CTRL_PRESSED, 26},
+        {16, '@', RIGHT_ALT_PRESSED | kCtrl, 272}, {88, 0, kShift | kCtrl, 394}, {88, 0, kShift | kCtrl | kAlt, 396},
+        {3, 0, kCtrl, 0}, {29, 0, 0, -1}, {92, 0, kAlt, -1}};
+    INPUT_RECORD resize{};
+    resize.EventType = WINDOW_BUFFER_SIZE_EVENT;
+    for (const auto& c : cases) {
+        fake::console.input.push_back(resize);  // used up by the same call as the key behind it
+        fake::type_key(c.scan, c.ch, c.state);
+        int32_t scan = -5;
+        EXPECT_EQ(key_read(&scan), c.want) << c.scan;
+        EXPECT_EQ(scan, c.want == -1 ? 0 : c.scan) << c.scan;
+        EXPECT_EQ(key_read(nullptr), -1) << c.scan << ": the key-up gave a key";
+    }
+}
+
+TEST_F(Keys, QueuedKeysComeFirstAndPollingWaits1MsWhenNoKeyWaits) {
+    fake::type_key(30, 'a');
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(key_push(1000 + i, i + 1), 0);
+    EXPECT_EQ(key_push(5, 5), 1);  // the queue holds 256
+    int32_t scan = 0;
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(key_read(&scan), 1000 + i);
+    EXPECT_EQ(scan, 256);
+    EXPECT_EQ(key_poll(), 97);
+    EXPECT_TRUE(fake::sleeps.empty());
+    EXPECT_EQ(key_poll(), -1);
+    EXPECT_EQ(fake::sleeps, std::vector<DWORD>{1});
+}
+
+TEST(PageMemory, RoundedToPagesRetriedAfter500And1000And2000MsThenFatal) {
+    fake::reset();
+    std_init(1);
+    page_size = 0;
+    fake::alloc_refusals = 2;
+    void* a = mem_alloc(1);
+    mem_free(mem_alloc(4096)), mem_free(mem_alloc(4097));
+    EXPECT_EQ(fake::alloc_sizes, (std::vector<SIZE_T>{4096, 4096, 4096, 4096, 8192}));
+    EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{500, 1000}));
+    EXPECT_EQ(fake::count("GetSystemInfo"), 1);
+    EXPECT_EQ(mem_free(a), 0);
+    EXPECT_EQ(fake::live_blocks(), 0);
+    fake::alloc_refusals = 4;
+    fake::sleeps.clear();
+    EXPECT_THROW(mem_alloc(5000), fake::Exit);
+    EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{500, 1000, 2000}));
+    const std::string& err = fake::written[std_err];
+    EXPECT_TRUE(err.find("5000") != std::string::npos && err.find("8192") != std::string::npos) << err;
+    EXPECT_THROW(mem_alloc(0), fake::Exit);  // rounds to 0, which the system refuses
 }
 
 }  // namespace

@@ -1,0 +1,333 @@
+// The app over the fake: the panels and keyboard commands on the fake
+// console (what each reading draws where, the beeps of Beep output, what
+// each key does), the pitch table and tone buffers; then the scanner
+// exchange, its queries and the polling cycle against a scripted scanner on
+// the fake's COM3: what goes out on the line, what comes back, what is
+// drawn, and the time it takes on the fake clock.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "app/monitor.h"
+#include "console/keys.h"
+#include "console/screen.h"
+#include "runtime/out.h"
+#include "serial/clock.h"
+#include "serial/port.h"
+#include "tests/fake/fake_console.h"
+#include "tests/fake/fake_serial.h"
+#include "tests/fake/fake_sound.h"
+
+namespace {
+
+const std::string kLeft(1, char(221)), kRight(1, char(222));
+std::string full(int n) { return std::string(size_t(n), char(219)); }
+
+struct Panels : ::testing::Test {
+    void SetUp() override {
+        fake::reset();
+        std_init(1);
+        while (key_read(nullptr) != -1) {
+        }
+        scr_out = fake::console_output;
+        scr_size(20, 40);
+        mon.model_a = mon.model_b = mon.muted = 0;
+        mon.sound_choice = 1;
+        mon.beep_mode = mon.volume = mon.reading_count = 0;
+        build_pitch_table();
+    }
+    // Row and column from 1, as the program counts them.
+    std::string text(int row, int column, int n) { return fake::console_line(row - 1).substr(column - 1, n); }
+    int colour(int row, int column) { return fake::console_attr(row - 1, column - 1); }
+};
+
+TEST_F(Panels, LevelVerdictsFollowTheModel) {
+    const struct { int16_t a, b; int32_t level; int colour; } cases[] = {  // of the verdict's first cell
+        {1, 0, 290, 0x1B}, {1, 0, 291, 0x1C}, {1, 0, 220, 0x1B}, {1, 0, 219, 0x1E}, {0, 1, 435, 0x1B},
+        {0, 1, 436, 0x1C}, {0, 1, 350, 0x1B}, {0, 1, 349, 0x1E}, {1, 1, 300, 0x1E},  // B's verdict stays
+        {1, 0, 10, 0x1E}, {0, 0, 300, 0x1C}, {1, 0, 9, 0x1E}};  // no model, no reading: a text of their own
+    for (const auto& c : cases) {
+        mon.model_a = c.a, mon.model_b = c.b;
+        draw_level_panel(c.level);
+        const int at = c.a || c.b ? c.level >= 10 ? 19 : 11 : 11;
+        EXPECT_EQ(colour(7, at), c.colour) << c.a << c.b << " " << c.level;
+        if (at == 19) {
+            const std::string digits = std::to_string(c.level);
+            EXPECT_EQ(text(7, 11, 6), std::string(5 - digits.size(), ' ') + digits + " ");
+        }
+    }
+}
+
+TEST_F(Panels, TuningBarGrowsFromTheCentreMarkWithAnOffsetEstimateForModelB) {
+    mon.model_b = 1;
+    draw_tuning_panel(100, 1462500);  // centred: the scale text left of the mark
+    const std::string scale = text(13, 2, 19);
+    EXPECT_EQ(scale.back(), '|');
+    const struct { int32_t reading, frequency; std::string bar, estimate; } cases[] = {
+        {99, 1462500, std::string(17, ' ') + kRight + "|" + std::string(20, ' '), ""},  // too close to judge
+        {101, 1462500, scale + kLeft + std::string(19, ' '), ""},
+        {50, 1462500, full(18) + "|" + std::string(20, ' '), ""},  // far off: 18 blocks, too far to judge
+        {INT_MIN, 1462500, full(18) + "|" + std::string(20, ' '), ""},  // no overflow of the distance
+        {90, 4000000, std::string(18, ' ') + "|" + full(5) + std::string(15, ' '), "~5550 Hz high"},  // above 380 MHz
+        {90, 3800000, std::string(13, ' ') + full(5) + "|" + std::string(20, ' '), "~5550 Hz low"},
+        {110, 1462500, scale + full(5) + std::string(15, ' '), "~3550 Hz high"},
+        {90, 1000000, std::string(13, ' ') + full(5) + "|" + std::string(20, ' '), ""},  // broadcast band
+        {90, 1090000, std::string(13, ' ') + full(5) + "|" + std::string(20, ' '), "~3550 Hz low"}};
+    for (const auto& c : cases) {
+        draw_tuning_panel(c.reading, c.frequency);
+        EXPECT_EQ(text(13, 2, 39), c.bar) << c.reading << " at " << c.frequency;
+        EXPECT_EQ(text(11, 15, 26), c.estimate + std::string(26 - c.estimate.size(), ' ')) << c.reading;
+    }
+    EXPECT_EQ(text(11, 10, 5), " 90  ");
+}
+
+TEST_F(Panels, SignalBarIs39WideStopsAtTheScaleAndBeepsByModeAsReadingsCount) {
+    for (auto [signal, bar] : {std::pair{13, std::string(39, ' ')}, {14, kLeft + std::string(38, ' ')},
+                               {1023, full(37) + kLeft + " "}, {1024, full(37) + kLeft + " "},
+                               {-1, full(37) + kLeft + " "}}) {
+        draw_signal_bar(signal);
+        EXPECT_EQ(text(17, 2, 39), bar) << signal;
+    }
+    EXPECT_EQ(mon.reading_count, 3);
+    EXPECT_TRUE(fake::beeps.empty()) << "tone output beeps";
+    mon.sound_choice = 0, mon.beep_mode = 1;  // every 8th
+    for (int i = 0; i < 13; ++i) draw_signal_bar(400);
+    EXPECT_EQ(fake::beeps, (std::vector<std::pair<DWORD, DWORD>>{{1086, 20}, {1086, 20}}));
+    mon.beep_mode = 3;  // every 2nd, counted on from 16
+    draw_signal_bar(0), draw_signal_bar(0);
+    EXPECT_EQ(fake::beeps.size(), 3u);
+    EXPECT_EQ(fake::beeps[2].first, 80u);
+    mon.beep_mode = 0;
+    for (int i = 0; i < 8; ++i) draw_signal_bar(400);
+    mon.beep_mode = 5;  // continuous
+    draw_signal_bar(400);
+    EXPECT_EQ(fake::beeps.size(), 4u);
+}
+
+TEST_F(Panels, KeysStepTheModeChangeTheVolumeWithinItsLimitsMuteAndBeep) {
+    mon.sound_choice = 0;
+    fake::type_key(31, 's');
+    handle_keys();
+    EXPECT_EQ(mon.beep_mode, 5);
+    EXPECT_EQ(text(15, 23, 17), "Beeps: continuous");
+    for (int i = 0; i < 5; ++i) fake::type_key(31, 'S');
+    for (int i = 0; i < 101; ++i) fake::type_key(72, 0);  // Up
+    for (char c : {'m', 'Q', 'q'}) fake::type_key(50, c);
+    handle_keys();
+    EXPECT_EQ(mon.beep_mode, 0);
+    EXPECT_EQ(mon.volume.load(), 100);
+    EXPECT_EQ(mon.muted.load(), 1);
+    mon.volume = 1;
+    fake::type_key(80, 0), fake::type_key(80, 0);  // Down
+    handle_keys();
+    EXPECT_EQ(mon.volume.load(), 0);
+    EXPECT_TRUE(fake::beeps.empty());
+    fake::type_key(59, 0), fake::type_key(30, 'a');  // F1, A
+    handle_keys();
+    EXPECT_EQ(fake::beeps, (std::vector<std::pair<DWORD, DWORD>>{{1000, 10}, {1000, 10}}));
+}
+
+TEST_F(Panels, EscapeWaitsForTheToneThreadThenEnds) {
+    std::atomic<bool> tone_closed{false};
+    std::thread tone([&] {  // closes its device a little after it is asked to
+        for (int i = 0; i < 1000 && mon.quit_flag.load() != 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        tone_closed = true, mon.quit_flag = 0;
+    });
+    tone_started = true;
+    fake::type_key(1, 27);
+    bool closed_at_exit = false;
+    try {
+        handle_keys();
+    } catch (const fake::Exit& e) {
+        closed_at_exit = tone_closed.load() && e.code == 0;
+    }
+    tone.join();
+    EXPECT_TRUE(closed_at_exit);
+}
+
+// The tone's pitch for a reading; its sound is measured on the backend.
+TEST(Tone, PitchTableRisesFrom80HzByOneHertzThenBySixPerMilleAndMutingSilences) {
+    build_pitch_table();
+    for (int i = 0; i <= 87; ++i) EXPECT_EQ(mon.pitch_table[i], 80 + i) << i;
+    EXPECT_EQ(std::vector<int>({mon.pitch_table[100], mon.pitch_table[1023]}), std::vector<int>({180, 45123}));
+    for (auto [signal, muted, index] : {std::tuple{512, 0, 512}, {512, 1, 0}, {1024, 0, 0}, {-1, 0, 0}})
+        EXPECT_EQ(tone_index(signal, int16_t(muted)), index) << signal;
+}
+
+struct Scanner : Panels {
+    fake::SerialDevice* line = nullptr;
+    char reply[256];
+    int answered = 0, answer_limit = 1 << 30;  // then the scanner falls silent
+    std::map<std::string, std::string> replies = {{"IDN", "IDN,SR-B20\r"},      {"VER", "VER,Firmware 2.07\r"},
+                                                  {"LVL", "LVL,628\r"},         {"TUN", "TUN,100,1462500\r"},
+                                                  {"SIG", "SIG,512\r"}};
+    void SetUp() override {
+        Panels::SetUp();
+        clock_mode = CLOCK_UNPROBED;
+        mon.connected = mon.lost_count = mon.signal_fail_count = mon.signal_index = 0;
+        mon.port_number = 3, mon.current_baud = 38400;
+        line = &fake::com(3);
+        ASSERT_EQ(port_open(3, 38400, 8, 0, 1), 0);
+        line->peer = [this](fake::SerialDevice& d, const std::string& sent) {  // by the command's code, 2 ms later
+            if (++answered <= answer_limit && replies.count(sent.substr(0, 3))) d.send(replies[sent.substr(0, 3)], 2);
+        };
+    }
+    void TearDown() override { port_close(3); }
+    std::string info(const std::string& answer, int32_t result = 0) {
+        replies["VER"] = answer;
+        EXPECT_EQ(query_info(reply), result) << answer;
+        return reply;
+    }
+    std::string commands() {
+        std::string all;
+        for (size_t i = 0; i + 3 <= line->received.size(); i += 4) all += line->received.substr(i, 3) + " ";
+        return all;
+    }
+    std::string row(int r) { return text(r, 1, 40); }
+};
+
+TEST_F(Scanner, ACommandGoesOutWithACarriageReturnLineFeedsAreDroppedAndLeftoversDrained) {
+    EXPECT_EQ(info("VER,Firm\nware 2.07\r\nIDN,STALE\r"), "VER,Firmware 2.07");
+    EXPECT_EQ(line->received, "VER\r");
+    EXPECT_EQ(port_table[3].rx_end - port_table[3].rx_pos, 11);  // behind the CR: left for the next exchange
+    EXPECT_EQ(info("VER,2.07\r"), "VER,2.07");
+}
+
+// A port that will not reopen ends the run, the console given back before
+// the message, so that the message lands on the user's screen.
+TEST_F(Scanner, APortThatWillNotReopenGivesTheConsoleBack) {
+    fake::console_setup(80, 25);
+    fake::console.chars.assign(fake::console.chars.size(), 'k');
+    scr_open(1, 20, 40);
+    fake::refused_names.push_back("COM3");
+    int code = 0;
+    try {
+        open_at_baud(9600);
+    } catch (const fake::Exit& e) {
+        code = e.code;
+    }
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(fake::console.size.X * 100 + fake::console.size.Y, 8025);
+    EXPECT_EQ(fake::console_line(0), std::string(80, 'k'));
+}
+
+TEST_F(Scanner, AReplyKeeps127CharactersOneMoreOverflowsAndSilenceTimesOutAfter500ms) {
+    EXPECT_EQ(info(std::string(127, 'x') + "\r"), std::string(127, 'x'));
+    const std::string overflow = info(std::string(128, 'x') + "\r", 1);
+    EXPECT_EQ(overflow.find('x'), std::string::npos);
+    replies.clear();
+    while (port_getc(3) >= 0) {
+    }
+    int64_t start = fake::now_ms();
+    fake::sleeps.clear();
+    EXPECT_EQ(query_info(reply), 1);
+    EXPECT_EQ(fake::now_ms() - start, 500);
+    EXPECT_EQ(fake::sleeps, std::vector<DWORD>(fake::sleeps.size(), 1));  // polls of an empty line sleep 1 ms
+    EXPECT_NE(std::string(reply), overflow);
+    for (int64_t gap : {60, 70}) {  // the deadline is fixed: the CR at 480 ms is in time, at 560 ms not
+        line->peer = [gap](fake::SerialDevice& d, const std::string&) {
+            for (int i = 0; i < 8; ++i) d.send(std::string(1, "VER,1.0\r"[i]), gap * (i + 1));
+        };
+        EXPECT_EQ(query_info(reply), gap == 60 ? 0 : 1) << gap;
+    }
+}
+
+// Model A doubles the level, model B scales 1023 to 640; a reply without a
+// comma and a number fails and leaves the level as it was (42).
+TEST_F(Scanner, TheModelReplyNamesTheModelsThatScaleTheLevel) {
+    const struct { const char *model, *level; int16_t a, b; int32_t result, want; } cases[] = {
+        {"IDN,SR-A10\r", "LVL,128\r", 1, 0, 0, 256},  {"IDN,SR-B20\r", "LVL,1023\r", 0, 1, 0, 640},
+        {"IDN,SR-B20\r", "LVL,600\r", 0, 1, 0, 375},  {"IDN,A10/B20\r", "LVL,128\r", 1, 1, 0, 256},
+        {"IDN,SR-C30\r", "LVL,128\r", 0, 0, 0, 0},    {"IDN,SR-A10\r", "X,2000000000\r", 1, 0, 0, INT32_MAX},
+        {"IDN,SR-A10\r", "LVL 128\r", 1, 0, 1, 42}};
+    for (const auto& c : cases) {
+        replies["IDN"] = c.model, replies["LVL"] = c.level;
+        EXPECT_EQ(query_model(reply), 0);
+        EXPECT_EQ(std::make_pair(mon.model_a, mon.model_b), std::make_pair(c.a, c.b)) << c.model;
+        int32_t level = 42;
+        EXPECT_EQ(query_level(&level), c.result) << c.level;
+        EXPECT_EQ(level, c.want) << c.level;
+    }
+}
+
+// The caller reads the signal from the fifth character on, and only a good
+// reply draws the help line.
+TEST_F(Scanner, OnlyAGoodSignalReplyPassesAndDrawsTheHelp) {
+    for (auto [in, result] : {std::pair{"LVL,512\r", 1}, {"SIG,\r", 1}, {"SIG,5\r", 0}}) {
+        replies["SIG"] = in;
+        EXPECT_EQ(query_signal(reply), result) << in;
+        EXPECT_EQ(row(20) == std::string(40, ' '), result == 1) << in;
+    }
+}
+
+TEST_F(Scanner, AGoodPassQueriesInOrderAndAnotherModelStartsAfresh) {
+    answer_limit = 8;  // one whole pass, then silence
+    poll_cycle();
+    EXPECT_EQ(commands(), "IDN VER LVL VER IDN TUN TUN SIG VER IDN IDN ");
+    EXPECT_NE(row(5).find("Model: SR-B20  firmware 2.07"), std::string::npos) << row(5);
+    scr_clear(0x10);
+    line->received.clear();
+    int idns = 0;  // the check query sees another model: a new top, not a pass
+    answered = 0;
+    line->peer = [&](fake::SerialDevice& d, const std::string& sent) {
+        std::string code = sent.substr(0, 3);
+        if (++answered <= 7) d.send(code == "IDN" && ++idns > 1 ? "IDN,SR-A10\r" : replies[code], 2);
+    };
+    mon.signal_index = 77;
+    poll_cycle();
+    EXPECT_EQ(commands(), "IDN VER LVL VER IDN IDN VER LVL IDN IDN ");
+    EXPECT_EQ(row(5), std::string(40, ' '));
+    EXPECT_EQ(mon.signal_index.load(), 0);
+}
+
+TEST_F(Scanner, DifferingInfoRepliesAbandonThePassBeforeAnythingIsDrawn) {
+    int infos = 0;
+    line->peer = [&](fake::SerialDevice& d, const std::string& sent) {
+        std::string code = sent.substr(0, 3);
+        if (code == "VER") d.send(++infos % 2 ? "VER,Firmware 2.07\r" : "VER,Firmware 2.08\r", 2);
+        else if (++answered < 9) d.send(replies[code], 2);
+    };
+    poll_cycle();
+    EXPECT_EQ(commands().substr(0, 24), "IDN VER LVL VER IDN VER ");  // a new model reference after the second info
+    EXPECT_EQ(row(5), std::string(40, ' '));
+}
+
+TEST_F(Scanner, TheThirdFailedSignalReadingBlanksItsRows) {
+    answer_limit = 8;
+    poll_cycle();
+    replies["SIG"] = "SIG\r";  // too short to hold a number
+    for (int passes : {2, 1}) {  // each time a top, then passes whose signal fails
+        answered = 0, answer_limit = 1 + 7 * passes;
+        poll_cycle();
+        EXPECT_EQ(row(17) == std::string(40, ' '), passes == 1) << mon.signal_fail_count;
+        EXPECT_EQ(row(15) == std::string(40, ' '), passes == 1) << mon.signal_fail_count;
+    }
+}
+
+TEST_F(Scanner, TwoSilentModelQueriesGiveUpAfterASecondAndTheSixthEntryTellsOfNoCommunication) {
+    answer_limit = 0;
+    int64_t start = ms_now();
+    poll_cycle();
+    EXPECT_EQ(commands(), "IDN IDN ");
+    EXPECT_TRUE(ms_now() - start >= 1000 && ms_now() - start < 1010) << ms_now() - start;
+    for (int entry = 2; entry <= 5; ++entry) poll_cycle();
+    EXPECT_EQ(row(3).find("no communication"), std::string::npos) << row(3);
+    poll_cycle();
+    EXPECT_NE(row(3).find("[no communication with scanner]"), std::string::npos) << row(3);
+    EXPECT_EQ(fake::console.title, "Scanner - no response");
+    int titles = fake::count("SetConsoleTitleA");
+    show_status(-1);
+    EXPECT_EQ(fake::count("SetConsoleTitleA"), titles) << "the title is set only when it changes";
+    for (int32_t value : {0, 115200, 9600}) {  // each status covers the widest one
+        show_status(value);
+        EXPECT_EQ(row(3).find(']', value > 0 ? 0 : 39), std::string::npos) << value << ": " << row(3);
+    }
+}
+
+}  // namespace
