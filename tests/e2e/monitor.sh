@@ -53,13 +53,14 @@ press_esc() {
 printf 'pcm.!default { type plug; slave.pcm "null" }\n' >"$work/asound.conf"
 export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$work/asound.conf"
 start_sim --baud 38400 --model B --freq 1462500 --signal fixed:400 --log-file "$work/search.log"
-# Under TERM=vt100, whose padding marks ($<5>) are terminfo's to deal with.
-start_in_terminal "env TERM=vt100 RXMON_COM1='$RXMON_COM1' $rxmon 1 1"
+# Under TERM=vt100, whose padding marks ($<5>) are terminfo's to deal with;
+# the port named by its device path, which row 3 shortens and the title shows.
+start_in_terminal "env TERM=vt100 $rxmon $RXMON_COM1 1"
 check "found at 38400" wait_for 15 "38400 baud"
 check "after 115200 and 57600, in that order" [ "$(grep -o 'line is at [0-9]*' "$work/search.log" | uniq | cut -c12- | xargs)" = "115200 57600" ]
 check "each woken by a carriage return first" grep -qF '<- \r' <<<"$(grep -m1 ' <- ' "$work/search.log")"
-check "... on row 3" grep -q '38400 baud' <<<"$(screen_row 3)"
-check "frequency in the title" grep -q '146.2500' <<<"$(title)"
+check "... on row 3, the path shortened" grep -qF " ~${RXMON_COM1: -4}:  38400 baud" <<<"$(screen_row 3)"
+check "path and frequency in the title" grep -qF "Scanner - $RXMON_COM1 - 146.2500" <<<"$(title)"
 for text in "146.2500 MHz" " 400/1023" "in range" "Volume:   0%"; do check "shows '$text'" wait_for 2 "$text"; done
 for _ in $(seq 50); do keys Up; done
 check "Up raises the volume to 50" wait_for 5 "Volume:  50%"

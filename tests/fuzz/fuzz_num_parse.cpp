@@ -11,8 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
     const std::string plain = text;  // whatever its bytes, even those of a stored text constant
-
-
     const char* end = nullptr;
     int32_t value = 12345;
     int r = num_parse(text.data(), &end, &value);
