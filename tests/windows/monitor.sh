@@ -37,8 +37,6 @@ check "values in bright green" bash -c "tmux -L $socket capture-pane -e -p -t 0 
 # the events (wine hands keys over only then).
 keys s
 check "S steps the beep mode" wait_for 5 "Beeps: continuous"
-keys s
-check "and again" wait_for 5 "Beeps: every one"
 keys Escape
 check "ESC ends with 0" [ "$(wait_exit 10)" = 0 ]
 check "terminal given back" wait_for 5 "rxmon ended"

@@ -84,8 +84,7 @@ struct EitherLine : PtyLine, ::testing::WithParamInterface<bool> {
         if (GetParam()) serve();
     }
 };
-INSTANTIATE_TEST_SUITE_P(, EitherLine, ::testing::Values(false, true),
-                         [](const auto& line) { return line.param ? "Ser2net" : "Pty"; });
+INSTANTIATE_TEST_SUITE_P(PtyThenSer2net, EitherLine, ::testing::Values(false, true));
 
 TEST_P(EitherLine, TheFarEndSeesEachRateAndStopBitsThatAreSet) {
     const struct { int32_t baud; speed_t code; int32_t stop; } cases[] = {

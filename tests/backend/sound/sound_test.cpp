@@ -38,6 +38,12 @@ extern "C" int snd_pcm_open(snd_pcm_t** pcm, const char* name, snd_pcm_stream_t 
     return r;
 }
 
+extern "C" int snd_pcm_close(snd_pcm_t* pcm) {
+    static auto real = reinterpret_cast<decltype(&snd_pcm_close)>(dlsym(RTLD_NEXT, "snd_pcm_close"));
+    if (pcm == busy::holder) busy::holder = nullptr;
+    return real(pcm);
+}
+
 namespace {
 using Clock = std::chrono::steady_clock;
 double ms_since(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
@@ -200,8 +206,8 @@ TEST(SoundTest, TheLongestBeepPlaysUntilTheProcessEnds) {
 TEST(SoundTest, DeviceNumbersHoldWhileTheToneHoldsTheDefault) {
     capture_to_file();
     WavePool pool{};
+    busy::exclusive = true;
     int32_t count = wave_device_count();
-    busy::exclusive = true;  // from here on, the tone's open holds the default
     ASSERT_EQ(wave_open(&pool, 0, 1, 48000, 16, 2, 9600), 0);
     EXPECT_EQ(wave_device_count(), count);
     EXPECT_STREQ(wave_device_name(0), "Default sound output");
