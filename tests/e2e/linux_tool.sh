@@ -5,14 +5,13 @@ set -u
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 # Answered at once, with no port and no keyboard, without a screen take-over.
-for flag in --help -h; do
-    out=$(timeout 5 "$rxmon" $flag </dev/null)
-    check "$flag ends with 0" [ $? = 0 ]
-    for text in "rfc2217://HOST:PORT" /dev/ttyUSB0 "RXMON_COM<n>" SOUND ESC "Exit status"; do
-        check "$flag names $text" grep -qF -- "$text" <<<"$out"
-    done
-    check "$flag: no terminal control" [ -z "$(tr -dc '\033' <<<"$out")" ]
+out=$(timeout 5 "$rxmon" --help </dev/null)
+check "--help ends with 0" [ $? = 0 ]
+for text in "rfc2217://HOST:PORT" /dev/ttyUSB0 "RXMON_COM<n>" SOUND ESC "Exit status"; do
+    check "--help names $text" grep -qF -- "$text" <<<"$out"
 done
+check "--help: no terminal control" [ -z "$(tr -dc '\033' <<<"$out")" ]
+check "-h is --help" [ "$(timeout 5 "$rxmon" -h </dev/null; echo "exit $?")" = "$out"$'\n'"exit 0" ]
 # A reader gone before the usage is written (rxmon --help | head -1) is no
 # internal failure: exit 1, nothing on error output.
 check "--help to a closed pipe" python3 -c 'import os, subprocess, sys

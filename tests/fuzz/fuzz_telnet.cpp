@@ -3,12 +3,10 @@
 // no output outgrows the room the caller gives; every option is refused at
 // most once a side, so that no two peers answer each other for ever; and
 // serial data with its IACs doubled comes out exactly as it went in.
-//
 // Input: a byte of piece sizes, then the server's bytes.
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
 #include "expect.h"
 #include "platform/posix/telnet.h"
 

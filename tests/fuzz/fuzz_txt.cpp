@@ -1,13 +1,16 @@
 // The text routines on arbitrary bytes against std::string: length, join,
-// search, replace, compare, the overlapping move. A flag turns the second
-// text into the stored form of a text constant: being data, not one of the
-// program's own texts, it must go through every routine as the bytes it is.
+// search, replace, compare, number reading, the overlapping move. A flag
+// turns the second text into the stored form of a text constant: being
+// data, not one of the program's own texts, it must go through every
+// routine as the bytes it is.
 // Input: a flags byte, a number byte, then three texts split at NULs.
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 #include "expect.h"
+#include "runtime/fmt.h"
 #include "runtime/txt.h"
 
 namespace {
@@ -41,23 +44,41 @@ std::string replaced(std::string t, const std::string& from, const std::string& 
         t.replace(at, from.size(), to), ++*count;
     return t;
 }
+
+// Reading a decimal number against a plain reading of the same rules:
+// blanks skipped, one optional minus, digits; beyond the signed 32-bit
+// range an overflow. The text, whatever its bytes, is left as it was.
+void check_num_parse(const std::string& plain) {
+    std::string text = plain;
+    const char* end = nullptr;
+    int32_t value = 12345;
+    int r = num_parse(text.data(), &end, &value);
+    EXPECT(text == plain);
+    size_t i = std::min(plain.find_first_not_of(" \t\n\v\f\r"), plain.size());
+    bool negative = i < plain.size() && plain[i] == '-';
+    size_t first = i += negative;
+    int64_t v = 0;
+    for (; i < plain.size() && plain[i] >= '0' && plain[i] <= '9'; ++i)
+        if ((v = v * 10 + (plain[i] - '0')) > 2147483647LL + negative) return EXPECT(r == 1);
+    if (i == first) return EXPECT(r == 2 && end == text.data() + i);
+    EXPECT(r == 0 && end == text.data() + i && value == static_cast<int32_t>(negative ? -v : v) &&
+           num_parse(text.data(), nullptr, nullptr) == 0);  // also without places for the results
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return -1;
     const uint8_t flags = data[0], number = data[1];
     const std::string all(reinterpret_cast<const char*>(data + 2), size - 2);
+    std::istringstream in(all);
     std::string parts[3];
-    for (size_t i = 0, at = 0; i < 3; ++i) {
-        size_t end = std::min(all.find('\0', at), all.size());
-        parts[i] = all.substr(std::min(at, all.size()), end - std::min(at, all.size()));
-        at = end + 1;
-    }
+    for (std::string& part : parts) std::getline(in, part, '\0');
     if (flags & 1 && !parts[1].empty()) parts[1] = stored(parts[1]);
     const std::string a = parts[0], b = parts[1], c = parts[2];
     const std::string one(1, static_cast<char>(number));  // txt_char(number) as a text
 
     EXPECT(txt_len(a.data()) == static_cast<int>(a.size()));
+    check_num_parse(a), check_num_parse(b);
     std::string src = b, h = a;
     auto d = exact(a, a.size() + b.size() + 1);
     txt_append(d.data(), src.data());

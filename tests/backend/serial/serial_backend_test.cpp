@@ -1,13 +1,20 @@
 // The POSIX serial backend against a real pseudo-terminal: the test holds
-// the master side and plays the far end of the line; COM7 is the slave.
+// the master side and plays the far end of the line; COM7 is the slave, or
+// the same slave served by Debian's ser2net as rfc2217://127.0.0.1:PORT.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 #include "serial/port.h"
@@ -16,14 +23,53 @@ namespace {
 using Clock = std::chrono::steady_clock;
 int64_t ms_since(Clock::time_point t) { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count(); }
 
+// A loopback socket listening on a port of the kernel's choosing.
+int listener(int* port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        return -1;
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+bool listening(int port) {
+    char wanted[32];
+    snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
+    std::ifstream tcp("/proc/net/tcp");
+    for (std::string line; std::getline(tcp, line);)
+        if (line.find(wanted) != std::string::npos) return true;
+    return false;
+}
+
 struct PtyLine : ::testing::Test {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
+    pid_t server = 0;
+    std::string config = "/tmp/rxmon-net-" + std::to_string(getpid()) + ".yaml";
     void SetUp() override {
         ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
         setenv("RXMON_COM7", ptsname(master), 1);
     }
+    // ser2net between the port and the line: the rates and bytes cross its RFC 2217.
+    void serve() {
+        int port = 0;
+        close(listener(&port));
+        std::ofstream(config) << "connection: &line\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
+                              << "\n  connector: serialdev," << ptsname(master) << ",9600n81,local\n";
+        std::string pid_file = config + ".pid";  // ser2net removes it at exit: never /dev/null
+        const char* argv[] = {"ser2net", "-n", "-u", "-c", config.c_str(), "-P", pid_file.c_str(), nullptr};
+        ASSERT_EQ(posix_spawnp(&server, "ser2net", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        for (int i = 0; i < 200 && !listening(port); ++i) usleep(10'000);
+        ASSERT_TRUE(listening(port)) << "ser2net (scripts/install-deps installs it) does not listen";
+        setenv("RXMON_COM7", ("rfc2217://127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    }
     void TearDown() override {
         port_close(7);
+        if (server > 0) kill(server, SIGTERM), waitpid(server, nullptr, 0), unlink(config.c_str());
         if (master >= 0) close(master);
     }
     HANDLE open7(int32_t baud = 9600, int32_t stop = 1) {
@@ -32,7 +78,15 @@ struct PtyLine : ::testing::Test {
     }
 };
 
-TEST_F(PtyLine, TheFarEndSeesEachRateAndStopBitsThatAreSet) {
+struct EitherLine : PtyLine, ::testing::WithParamInterface<bool> {
+    void SetUp() override {
+        PtyLine::SetUp();
+        if (GetParam()) serve();
+    }
+};
+INSTANTIATE_TEST_SUITE_P(PtyThenSer2net, EitherLine, ::testing::Values(false, true));
+
+TEST_P(EitherLine, TheFarEndSeesEachRateAndStopBitsThatAreSet) {
     const struct { int32_t baud; speed_t code; int32_t stop; } cases[] = {
         {9600, B9600, 1}, {19200, B19200, 2}, {38400, B38400, 1}, {57600, B57600, 1},
         {115200, B115200, 2}, {1200, B1200, 1}, {230400, B230400, 1}};
@@ -49,20 +103,27 @@ TEST_F(PtyLine, TheFarEndSeesEachRateAndStopBitsThatAreSet) {
     }
 }
 
-TEST_F(PtyLine, EveryByteValuePassesUnchangedBothWays) {
-    open7(115200);
+// 255 is telnet's IAC: through ser2net it must cross once, and count once in the queue.
+TEST_P(EitherLine, EveryByteValuePassesUnchangedBothWaysAndTheQueueCountsData) {
+    HANDLE h = open7(115200);
     std::string all, far, near;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     EXPECT_EQ(port_write(7, all.data(), 256), 256);
-    ASSERT_EQ(write(master, all.data(), 256), 256);
     char buf[512];
     pollfd p = {master, POLLIN, 0};
-    for (auto start = Clock::now(); (far.size() < 256 || near.size() < 256) && ms_since(start) < 2000;) {
-        if (poll(&p, 1, 1) > 0) far.append(buf, std::max<ssize_t>(0, read(master, buf, sizeof buf)));
-        near.append(buf, std::max(0, port_read(7, buf, 256)));
-    }
+    for (auto start = Clock::now(); far.size() < 256 && ms_since(start) < 2000;)
+        if (poll(&p, 1, 5) > 0) far.append(buf, std::max<ssize_t>(0, read(master, buf, sizeof buf)));
     EXPECT_EQ(far, all);
-    EXPECT_EQ(near, all);
+    ASSERT_EQ(write(master, all.data(), 256), 256);
+    DWORD errors;
+    COMSTAT status{};
+    for (auto start = Clock::now(); status.cbInQue < 256 && ms_since(start) < 2000; usleep(5000))
+        ASSERT_TRUE(ClearCommError(h, &errors, &status));
+    usleep(50'000);
+    ASSERT_TRUE(ClearCommError(h, &errors, &status));
+    EXPECT_EQ(status.cbInQue, 256u);
+    EXPECT_EQ(port_read(7, buf, 300), 256);
+    EXPECT_EQ(std::string(buf, 256), all);
     EXPECT_EQ(port_table[7].bytes_in, 256u);
 }
 
@@ -105,11 +166,20 @@ TEST_F(PtyLine, AVanishedDeviceFailsEveryCallAtOnce) {
     EXPECT_LT(ms_since(start), 500);
 }
 
-TEST(SerialNames, AMissingDeviceOrOneThatIsNoTerminalDoesNotOpen) {
-    for (const char* path : {"/nonexistent/tty", "/dev/null"}) {
-        setenv("RXMON_COM8", path, 1);
-        EXPECT_EQ(port_open(8, 9600, 8, 0, 1), 1) << path;
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND)) << path;
+// A missing device, one that is no terminal, a server that connects and then
+// never says a word, a refused connection, an unknown host: no open, in time.
+TEST(SerialNames, WhatCannotBeALineFailsTheOpenInTime) {
+    int port = 0, silent = listener(&port);
+    ASSERT_GE(silent, 0);
+    std::string url = "rfc2217://127.0.0.1:" + std::to_string(port);
+    for (const char* name : {"/nonexistent/tty", "/dev/null", url.c_str(), "rfc2217://127.0.0.1:1",
+                             "rfc2217://no-such-host.invalid:2000"}) {
+        setenv("RXMON_COM8", name, 1);
+        auto start = Clock::now();
+        EXPECT_EQ(port_open(8, 9600, 8, 0, 1), 1) << name;
+        EXPECT_LT(ms_since(start), 3000) << name;
+        EXPECT_TRUE(name[0] != '/' || GetLastError() == ERROR_FILE_NOT_FOUND) << name << ": " << GetLastError();
     }
+    close(silent);
 }
 }  // namespace
