@@ -58,5 +58,11 @@ check "every fifth reply is overlong" [ ${#long} -eq 200 ]
 t0=$(date +%s%N) && ask VER >/dev/null  # "VER,Firmware 2.07" CR LF: 19 bytes, 19 ms at 9600 baud
 check "replies are paced as on a wire" [ $((($(date +%s%N) - t0) / 1000000)) -ge 18 ]
 stop_sim
+
+start_sim --silent 0:2
+check "silent from the start" [ -z "$(ask IDN)" ]
+sleep 1.5
+check "answering after its silent spell" [ "$(ask IDN)" = IDN,SR-A10 ]
+stop_sim
 echo "$failures failed"
 [ $failures -eq 0 ]

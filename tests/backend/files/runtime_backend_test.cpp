@@ -60,6 +60,15 @@ TEST(Handles, ClosedAndMadeUpHandlesAreRefusedAsOnWindowsAndThreadsOutliveTheirs
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(CloseHandle(file));
     ASSERT_TRUE(CloseHandle(running));
+    // The closed file's slot taken again (the low 12 bits above the lowest 2
+    // name the slot): the old value must still name nothing.
+    auto slot = [](HANDLE h) { return (reinterpret_cast<uintptr_t>(h) >> 2) % 4096; };
+    HANDLE reused = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 5000 && slot(reused) != slot(file); ++i) {
+        if (reused != INVALID_HANDLE_VALUE) CloseHandle(reused);
+        reused = CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    ASSERT_EQ(slot(reused), slot(file));
     for (HANDLE h : {running, file, reinterpret_cast<HANDLE>(0x5000), reinterpret_cast<HANDLE>(0x1233)}) {
         char byte = 0;
         DWORD done = 9;
@@ -71,6 +80,7 @@ TEST(Handles, ClosedAndMadeUpHandlesAreRefusedAsOnWindowsAndThreadsOutliveTheirs
         EXPECT_TRUE(!CloseHandle(h) && GetLastError() == ERROR_INVALID_HANDLE) << h;  // a second close
         EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED) << h;
     }
+    EXPECT_TRUE(CloseHandle(reused));
     stage = 1;  // the thread finishes after its handle is gone
     for (int i = 0; i < 2000 && stage.load() != 2; ++i) Sleep(1);
     EXPECT_EQ(stage.load(), 2);
