@@ -182,16 +182,6 @@ void load() {
     ready = true;
 }
 
-void write_all(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-}
-
 void on_signal(int sig) {
     int saved_errno = errno;
     run_exit_hooks();

@@ -32,6 +32,7 @@ bool refused = false;  // under keep_lock
 std::atomic_flag writing = ATOMIC_FLAG_INIT;
 Piece* out_piece = &first;  // what held_write_out has written, under `writing`
 size_t out_used = 0;
+}  // namespace
 
 void write_all(int fd, const char* p, size_t n) {
     while (n > 0) {
@@ -42,7 +43,6 @@ void write_all(int fd, const char* p, size_t n) {
         n -= static_cast<size_t>(w);
     }
 }
-}  // namespace
 
 size_t held_keep(const void* data, size_t count) {
     std::lock_guard<std::mutex> g(keep_lock);

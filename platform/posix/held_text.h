@@ -15,5 +15,8 @@ size_t held_keep(const void* data, size_t count);
 // no lock, for the give-back in a signal handler; a call made while another
 // one writes returns at once.
 void held_write_out(int fd);
+// All n bytes to descriptor fd, short only where the descriptor fails;
+// safe in a signal handler.
+void write_all(int fd, const char* p, size_t n);
 
 }  // namespace posix::term
