@@ -24,6 +24,10 @@ struct CommObject : HandleObject {
     // no limit). Returns 1 ready, 0 timed out, -1 the device is gone.
     int wait(short events, int64_t ms);
 
+    // When a WriteFile of `count` bytes must end (-1: never): the total write
+    // time-out, multiplier × bytes + constant, bounds the whole call.
+    int64_t write_deadline(DWORD count) const;
+
     BOOL vanished() {
         gone = true;
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
@@ -32,6 +36,11 @@ struct CommObject : HandleObject {
 };
 
 int64_t now_ms();
+
+inline int64_t CommObject::write_deadline(DWORD count) const {
+    if (!timeouts.WriteTotalTimeoutMultiplier && !timeouts.WriteTotalTimeoutConstant) return -1;
+    return now_ms() + int64_t(timeouts.WriteTotalTimeoutMultiplier) * count + timeouts.WriteTotalTimeoutConstant;
+}
 
 // Windows' own checks of a DCB's data size, parity and stop bits.
 bool framing_valid(const DCB& d);

@@ -159,10 +159,7 @@ BOOL NetSerialObject::read(void* buffer, DWORD count, DWORD* done) {
 BOOL NetSerialObject::write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
     if (gone) return vanished();
-    int64_t total = -1;
-    if (timeouts.WriteTotalTimeoutMultiplier || timeouts.WriteTotalTimeoutConstant)
-        total = int64_t(timeouts.WriteTotalTimeoutMultiplier) * count + timeouts.WriteTotalTimeoutConstant;
-    int64_t deadline = total < 0 ? -1 : now_ms() + total;
+    int64_t deadline = write_deadline(count);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     while (*done < count) {
         uint8_t wire[1024];

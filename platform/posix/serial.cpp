@@ -225,10 +225,7 @@ BOOL SerialObject::read(void* buffer, DWORD count, DWORD* done) {
 BOOL SerialObject::write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
     if (gone) return vanished();
-    int64_t total = -1;
-    if (timeouts.WriteTotalTimeoutMultiplier || timeouts.WriteTotalTimeoutConstant)
-        total = int64_t(timeouts.WriteTotalTimeoutMultiplier) * count + timeouts.WriteTotalTimeoutConstant;
-    int64_t deadline = now_ms() + total;
+    int64_t deadline = write_deadline(count);
     const char* bytes = static_cast<const char*>(buffer);
     while (*done < count) {
         ssize_t n = ::write(fd, bytes + *done, count - *done);
@@ -243,8 +240,8 @@ BOOL SerialObject::write(const void* buffer, DWORD count, DWORD* done) {
             gone = err == EIO || err == ENXIO || err == ENODEV;
             return FALSE;
         }
-        int64_t left = total < 0 ? -1 : deadline - now_ms();
-        if (total >= 0 && left <= 0) break;
+        int64_t left = deadline < 0 ? -1 : deadline - now_ms();
+        if (deadline >= 0 && left <= 0) break;
         int r = wait(POLLOUT, left);
         if (r < 0) return vanished();
         if (r == 0) break;
