@@ -1,6 +1,8 @@
 // Start-up, port selection, the baud loop and the orderly shutdown.
 #include "app/monitor.h"
 
+#include "app/options.h"
+
 #include "console/keys.h"
 #include "console/screen.h"
 #include "runtime/crash.h"
@@ -66,9 +68,9 @@ void check_console(bool port_given) {
 }  // namespace
 
 void monitor_startup() {
-    answer_help_or_version();
     static char arguments[32768];
     program_path(nullptr, nullptr, arguments);
+    take_options(arguments);
     const char* rest = arguments;
     int32_t port = 0;
     bool from_command_line = num_parse(arguments, &rest, &port) == 0 || take_port_name(arguments, &rest, &port);

@@ -12,9 +12,6 @@
 
 [[noreturn]] void monitor_main();
 void monitor_startup();
-// Prints the usage or the version and ends with 0 when the first argument
-// asks for it; returns otherwise.
-void answer_help_or_version();
 [[noreturn]] void monitor_quit();
 
 // Polling (runs for ever once started, on the main thread).

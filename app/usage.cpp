@@ -1,32 +1,90 @@
-// --help, -h and --version: answered before anything else starts, so that
-// neither the port nor the screen is touched.
-#include "app/monitor.h"
+// The options, and the usage that --help prints: answered before anything
+// else starts, so that neither the port nor the screen is touched.
+#include "app/options.h"
 
 #include "runtime/file.h"
+#include "runtime/fmt.h"
 #include "runtime/out.h"
 #include "runtime/txt.h"
 
+MonitorOptions options;
+
 namespace {
-// True when the argument text starts with this word, alone.
-bool first_word_is(const char* arguments, const char* word) {
-    word = txt_unscramble(word);
-    int32_t n = txt_len(word);
-    return txt_compare_n(arguments, word, n) == 0 && (arguments[n] == 0 || cc_is(arguments[n], CC_BLANK));
+// The next word of the text: its start and its end; a word in double quotes
+// (as a command line quotes a path with blanks) runs to the closing quote.
+const char* next_word(const char* text, const char** end) {
+    const char* start = txt_skip_blanks(text);
+    const char* p = start;
+    if (*p == '"') {
+        for (++p; *p && *p != '"';) ++p;
+        if (*p) ++p;
+    } else {
+        while (*p && !cc_is(*p, CC_BLANK)) ++p;
+    }
+    *end = p;
+    return start;
+}
+
+bool word_is(const char* start, const char* end, const char* name) {
+    name = txt_unscramble(name);
+    int32_t n = txt_len(name);
+    return end - start == n && txt_compare_n(start, name, n) == 0;
+}
+
+[[noreturn]] void refuse_option(const char* why, const char* start, const char* end) {
+    char word[300];
+    txt_copy_n(word, start, static_cast<int>(end - start > 200 ? 200 : end - start));
+    out_printf(std_err, why, word);
+    print_usage(std_err);
+    prog_exit(2);
 }
 }  // namespace
 
-void answer_help_or_version() {
-    static char arguments[32768];
-    program_path(nullptr, nullptr, arguments);
-    const char* first = txt_skip_blanks(arguments);
-    bool version = first_word_is(first, T("--version"));
-    if (!version && !first_word_is(first, T("--help")) && !first_word_is(first, T("-h"))) return;
-    // A reader that stops early (rxmon --help | head -1) is no internal
-    // failure; a text that did not arrive whole still ends with 1.
-    short_write_report = 0;
-    if (version) prog_exit(out_print(std_out, T("rxmon " RXMON_VERSION "\n")) ? 1 : 0);
-    prog_exit(out_print(std_out, T(
-        "Usage: rxmon [PORT [SOUND]]\n"
+void take_options(char* arguments) {
+    char rest[32768];
+    rest[0] = 0;
+    const char* end;
+    for (const char* word = next_word(arguments, &end); *word; word = next_word(end, &end)) {
+        bool option = word[0] == '-' && word[1] && !cc_is(word[1], CC_DIGIT);
+        if (!option) {
+            int32_t length = txt_len(rest);
+            if (length) rest[length++] = ' ';
+            txt_copy_n(rest + length, word, static_cast<int>(end - word));
+            continue;
+        }
+        if (word_is(word, end, T("--version"))) {
+            short_write_report = 0;
+            prog_exit(out_print(std_out, T("rxmon " RXMON_VERSION "\n")) ? 1 : 0);
+        }
+        if (word_is(word, end, T("--help")) || word_is(word, end, T("-h"))) {
+            // A reader that stops early (rxmon --help | head -1) is no
+            // internal failure; a text that did not arrive whole still ends
+            // with 1.
+            short_write_report = 0;
+            prog_exit(print_usage(std_out) ? 1 : 0);
+        }
+        if (word_is(word, end, T("--reconnect"))) options.reconnect = 1;
+        else if (word_is(word, end, T("--peak"))) options.peak = 1;
+        else if (word_is(word, end, T("--history"))) options.history = 1;
+        else if (word_is(word, end, T("--log"))) {
+            const char* option_end = end;
+            const char* path = next_word(end, &end);
+            if (!*path) refuse_option(T("rxmon: %s needs a file name.\n"), word, option_end);
+            if (*path == '"') ++path;
+            const char* path_end = end > path && end[-1] == '"' ? end - 1 : end;
+            if (path_end - path >= static_cast<int>(sizeof options.log_path) || path_end == path)
+                refuse_option(T("rxmon: %s needs a file name of at most 259 characters.\n"), word, option_end);
+            txt_copy_n(options.log_path, path, static_cast<int>(path_end - path));
+        } else {
+            refuse_option(T("rxmon: unknown option %s\n"), word, end);
+        }
+    }
+    txt_copy(arguments, rest);
+}
+
+int32_t print_usage(HANDLE output) {
+    return out_print(output, T(
+        "Usage: rxmon [OPTION...] [PORT [SOUND]]\n"
         "       rxmon --help | -h | --version\n"
         "\n"
         "Watches a radio scanner on a serial line: finds its baud rate, draws\n"
@@ -39,6 +97,12 @@ void answer_help_or_version() {
         "       Without PORT rxmon asks for a number by key.\n"
         "SOUND  0 for beeps, or n for the tone on sound device n-1 (default\n"
         "       1; beeps when the device cannot be opened).\n"
+        "\n"
+        "Options:\n"
+        "  --reconnect   wait for a port that goes away, or is not there yet\n"
+        "  --peak        hold the highest recent signal; P resets it\n"
+        "  --history     a strip of the signal over the last 20 seconds\n"
+        "  --log FILE    append every reading to FILE, as CSV\n"
         "\n"
         "On Linux COM n is the port named by the environment variable\n"
         "RXMON_COM<n> (a device path or rfc2217://HOST:PORT), or else the\n"
@@ -53,5 +117,5 @@ void answer_help_or_version() {
         "\n"
         "Exit status: 0 after ESC; 1 when the port is not given, not valid or\n"
         "cannot be opened, when the scanner's line goes away, and on any other\n"
-        "failure.\n")) ? 1 : 0);
+        "failure; 2 for an option rxmon does not know.\n"));
 }
