@@ -71,6 +71,17 @@ typedef struct _SYSTEM_INFO {
     WORD wProcessorRevision;
 } SYSTEM_INFO, *LPSYSTEM_INFO;
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
 extern "C" {
@@ -107,4 +118,6 @@ void WINAPI Sleep(DWORD ms);
 DWORD WINAPI GetTickCount(void);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
+void WINAPI GetSystemTime(LPSYSTEMTIME time);
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
 }
