@@ -71,9 +71,11 @@ void set_error_from_errno(int err) {
         case ENXIO:
         case ENODEV:
         case EIO: code = ERROR_DEVICE_NOT_CONNECTED; break;
+        case ENOSPC: code = ERROR_DISK_FULL; break;
         default: code = ERROR_GEN_FAILURE; break;
     }
-    SetLastError(code);
+    // The system's own words for FormatMessageA: the code alone is coarser.
+    set_error_with_text(code, std::string(strerror(err)) + ".");
 }
 
 BOOL HandleObject::read(void* buffer, DWORD count, DWORD* done) {
