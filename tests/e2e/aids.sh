@@ -34,6 +34,13 @@ check "the silent spell" wait_for 8 "[no communication with scanner]"
 check "clears the peak" bash -c "[ \"\$(cut -c17-22 <<<\"\$1\")\" = '      ' ]" _ "$(screen_row 15)"
 check "the strip shows seconds without readings" until_true 3 bash -c "tmux -L $socket capture-pane -p -t 0 | sed -n 18p | grep -q '··'"
 check "the other model" wait_for 15 "SR-A10"
+# Beeps without a sound device ring the terminal's bell, at most 4 a second.
+keys s
+tmux -L "$socket" pipe-pane -o -t 0 "cat >$work/tty.out"
+sleep 2
+tmux -L "$socket" pipe-pane -t 0
+bells=$(tr -cd '\a' <"$work/tty.out" | wc -c)
+check "beeps ring the bell, 4 to 9 times in 2 s: $bells" [ "$bells" -ge 4 -a "$bells" -le 9 ]
 keys Escape
 check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
 stop_sim
