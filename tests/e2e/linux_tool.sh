@@ -1,7 +1,7 @@
 # rxmon as a Linux tool: --help and --version, the manual pages, cmake
 # --install, the Debian package and the light set of packages to run it.
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 # Answered at once, with no port and no keyboard, without a screen take-over.
@@ -32,7 +32,7 @@ for option in $("$sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
 done
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/rxmon bin/rxmon-sim share/man/man1/rxmon.1 share/man/man1/rxmon-sim.1; do
+for file in bin/rxmon bin/rxmon-sim share/man/man1/rxmon.1.gz share/man/man1/rxmon-sim.1.gz; do
     check "installed $file" [ -s "$work/prefix/$file" ]
 done
 
@@ -41,7 +41,8 @@ done
 deb=$(ls "$work"/package/rxmon_"$version"_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
-check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1" ]
+check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1.gz" ]
+check "lintian finds no error in the package" lintian --fail-on error "$deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libasound2 libtinfo6; do
     check "the package depends on $library" grep -q "$library (>=" <<<"$depends"
