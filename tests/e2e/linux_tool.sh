@@ -20,6 +20,19 @@ p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
 sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
 check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
 check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $version" ]
+# Options stand anywhere; one rxmon does not know, or one without its value,
+# ends with why, the usage and 2; a negative number is still a port.
+while IFS='|' read -r arguments code text; do
+    status=0
+    err=$(timeout 5 "$rxmon" $arguments </dev/null 2>&1 >/dev/null) || status=$?
+    check "rxmon $arguments: $code, $text" [ "$status" = "$code" ] && check "says $text" grep -qF -- "$text" <<<"$err"
+done <<'CASES'
+--peak 1 --frobnicate|2|unknown option --frobnicate
+1 --log|2|--log needs a file name
+-x|2|Usage: rxmon [OPTION...]
+--reconnect -3|1|COM-3? Use 1 to 9.
+CASES
+check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
 # The manual pages render without a single warning from groff.
 for page in rxmon rxmon-sim; do
