@@ -69,11 +69,10 @@ void take_options(char* arguments) {
         else if (word_is(word, end, T("--log"))) {
             const char* option_end = end;
             const char* path = next_word(end, &end);
-            if (!*path) refuse_option(T("rxmon: %s needs a file name.\n"), word, option_end);
             if (*path == '"') ++path;
             const char* path_end = end > path && end[-1] == '"' ? end - 1 : end;
-            if (path_end - path >= static_cast<int>(sizeof options.log_path) || path_end == path)
-                refuse_option(T("rxmon: %s needs a file name of at most 259 characters.\n"), word, option_end);
+            if (path_end == path || path_end - path >= static_cast<int>(sizeof options.log_path))
+                refuse_option(T("rxmon: %s needs a file name (at most 259 characters).\n"), word, option_end);
             txt_copy_n(options.log_path, path, static_cast<int>(path_end - path));
         } else {
             refuse_option(T("rxmon: unknown option %s\n"), word, end);

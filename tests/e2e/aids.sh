@@ -1,9 +1,8 @@
-# The alignment aids end to end: rxmon --peak --history --log against
-# rxmon-sim's sweep, which falls silent and then changes model; the log
-# against what the simulator sent, the chart drawn from it, and logs that
-# cannot be opened or written.
+# The alignment aids against rxmon-sim's sweep, which falls silent and then
+# changes model; the log against what the simulator sent, its chart, and
+# logs that cannot be opened or written.
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 # until_true SECONDS COMMAND...: true once COMMAND is.
 until_true() {
     local deadline=$((SECONDS + $1))
@@ -49,8 +48,6 @@ log=$work/session.csv
 check "the header" [ "$(head -n 1 "$log")" = "time,port,model,frequency_hz,level,tuning,signal,event" ]
 check "the events in order" [ "$(cut -d, -f8 "$log" | grep . | tail -n +2 | paste -sd/)" = \
     "started/found at 115200 baud/communication lost/found at 115200 baud/model changed/ended" ]
-check "every row's time is local ISO 8601 with milliseconds and offset" \
-    bash -c "! tail -n +2 $log | grep -vE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}[+-][0-9]{2}:[0-9]{2},COM1,'"
 check "a row for every reading the simulator sent, in order" \
     [ "$(grep -o 'SIG,[0-9]*' "$work/sim.log" | cut -c5- | paste -sd' ')" = "$(awk -F, '$8 == "" {print $7}' "$log" | paste -sd' ')" ]
 check "the simulator's frequency, tuning and each model's level" \
@@ -59,7 +56,6 @@ readings=$(awk -F, '$8 == ""' "$log" | wc -l)
 summary=$("$build/plot/rxmon-plot" "$log" -o "$work/chart.png")
 check "the chart: $summary" grep -qE "^$work/chart.png: $readings readings from .* peak 1023 at .*, 1 span without communication$" <<<"$summary"
 check "... a PNG of 1000 x 560" grep -qF "PNG image data, 1000 x 560" <<<"$(file "$work/chart.png")"
-check "a log that is no log" bash -c "! $build/plot/rxmon-plot $work/sim.log 2>&1 | grep -q 'not a log of rxmon'; [ \${PIPESTATUS[0]} = 1 ]"
 
 # A log that cannot be written stops, and the monitor goes on; one that
 # cannot be opened ends rxmon before the screen is taken.

@@ -3,7 +3,7 @@
 # resize, and the terminal given back on every way out, a crash (of
 # runtime_probe) among them.
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 DEMO=$build/bench/screen_demo PROBE=$build/tests/runtime_probe
 cd "$work"  # where the crash report is written
 [ -x "$DEMO" ] || { echo "no $DEMO"; exit 1; }

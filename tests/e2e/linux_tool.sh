@@ -1,7 +1,7 @@
 # rxmon as a Linux tool: --help and --version, the manual pages, cmake
 # --install, the Debian package and the light set of packages to run it.
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 # Answered at once, with no port and no keyboard, without a screen take-over.
@@ -20,6 +20,19 @@ p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
 sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
 check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
 check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $version" ]
+# Options stand anywhere; one rxmon does not know, or one without its value,
+# ends with why, the usage and 2; a negative number is still a port.
+while IFS='|' read -r arguments code text; do
+    status=0
+    err=$(timeout 5 "$rxmon" $arguments </dev/null 2>&1 >/dev/null) || status=$?
+    check "rxmon $arguments: $code, $text" [ "$status" = "$code" ] && check "says $text" grep -qF -- "$text" <<<"$err"
+done <<'CASES'
+--peak 1 --frobnicate|2|unknown option --frobnicate
+1 --log|2|--log needs a file name
+-x|2|Usage: rxmon [OPTION...]
+--reconnect -3|1|COM-3? Use 1 to 9.
+CASES
+check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
 # The manual pages render without a single warning from groff.
 for page in rxmon rxmon-sim rxmon-plot; do
@@ -32,7 +45,8 @@ for option in $("$sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
 done
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/rxmon bin/rxmon-sim bin/rxmon-plot share/man/man1/rxmon.1 share/man/man1/rxmon-sim.1 share/man/man1/rxmon-plot.1; do
+for file in bin/rxmon bin/rxmon-sim bin/rxmon-plot share/man/man1/rxmon.1.gz share/man/man1/rxmon-sim.1.gz \
+    share/man/man1/rxmon-plot.1.gz; do
     check "installed $file" [ -s "$work/prefix/$file" ]
 done
 
@@ -41,7 +55,8 @@ done
 deb=$(ls "$work"/package/rxmon_"$version"_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
-check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1" ]
+check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1.gz" ]
+check "lintian finds no error in the package" lintian --fail-on error "$deb"
 check "the package recommends gnuplot-nox for rxmon-plot" [ "$(dpkg-deb -f "$deb" Recommends)" = gnuplot-nox ]
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libasound2 libtinfo6; do

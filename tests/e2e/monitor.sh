@@ -3,7 +3,7 @@
 # that falls silent, comes back at another rate, changes model and is
 # unplugged; and no scanner at all.
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 
 # The prompt: x and 0 change nothing, 5 takes COM 5 (missing here); ESC gives up.
 start_rxmon abc

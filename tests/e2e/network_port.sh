@@ -4,7 +4,7 @@
 # scanner does. (Bytes, rates, and servers that refuse or stay silent:
 # tests/backend/serial.)
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 
 start_sim --baud 38400 --model B
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

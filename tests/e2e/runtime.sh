@@ -41,7 +41,7 @@ if [ -z "${RUN-}" ]; then
 fi
 
 field() { sed -n "s/^  $1 *\(.*\)\r\$/\1/p" err; }
-# The mode, and the report's code, name and access line (a pattern: @ is the address).
+# The mode, and the report's code, name and access line (a pattern).
 checked=
 while IFS='|' read -r mode code name access <&3; do
     [[ " ${MODES-write divide thread execute overflow stack} " == *" $mode "* ]] || continue
@@ -54,15 +54,19 @@ while IFS='|' read -r mode code name access <&3; do
         cmp -s - err || fail "error output is not the framed report of the file"
     at=$(field 'At address:')
     [ "$at" = "$(grep -o ' [RE]IP=[0-9A-F]*' err | cut -d= -f2)" ] && [ "${at//0/}" ] || fail "address $at, or not the instruction pointer"
-    [[ "$(field 'Exception code:')|$(field 'Exception:')|$(field 'Faulting access:')" == $code\|$name\|${access//@/$at} ]] ||
+    # @at is the faulting address, @16 and @32 those numbers, as wide as the build's registers.
+    access=${access//@at/$at}
+    access=${access//@16/$(printf '%0*X' "${DIGITS:-16}" 16)}
+    access=${access//@32/$(printf '%0*X' "${DIGITS:-16}" 32)}
+    [[ "$(field 'Exception code:')|$(field 'Exception:')|$(field 'Faulting access:')" == $code\|$name\|$access ]] ||
         fail "code, name or access"
     [ "$(grep -c 'Further detail:' err)" = "$([[ $access == executing* ]] && echo 1 || echo 0)" ] || fail "further detail"
     checked="$checked $mode"
 done 3<<'CASES'
-write|C0000005|access violation|writing at address 0000000000000010 (16)
+write|C0000005|access violation|writing at address @16 (16)
 divide|C0000094|integer divide by zero|
-thread|C0000005|access violation|reading at address 0000000000000020 (32)
-execute|C0000005|access violation|executing in non-executable memory at address @ (*
+thread|C0000005|access violation|reading at address @32 (32)
+execute|C0000005|access violation|executing in non-executable memory at address @at (*
 overflow|C00000FD|stack overflow|
 stack|C00000FD|stack overflow|
 CASES
