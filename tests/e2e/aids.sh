@@ -4,29 +4,23 @@
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 # until_true SECONDS COMMAND...: true once COMMAND is.
-until_true() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do [ $SECONDS -le $deadline ] || return 1; sleep 0.1; done
-}
+until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
 # The reading and the peak from row 15 ("Sig:  600/1023 ^ 712").
 peak_above() {
     [[ $(screen_row 15) =~ Sig:\ +([0-9]+)/1023\ \^\ *([0-9]+) ]] && reading=${BASH_REMATCH[1]} peak=${BASH_REMATCH[2]}
     [ -n "${peak:-}" ] && [ "$peak" -gt "$reading" ] && screen_row 17 | grep -q "│"
 }
 peak_below() { peak=; peak_above; [ -n "$peak" ] && [ "$peak" -lt "$1" ]; }
-strip() { screen_row 18 | cut -c13-32; }
-strip_moved() { [ "$(strip)" != "$1" ]; }
+strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
 
 start_sim --baud 115200 --model B --signal sweep --silent 9:3 --switch-model 16 --log-file "$work/sim.log"
 start_rxmon --peak --history --log "$work/session.csv" 1 0
-check "found" wait_for 10 "115200 baud"
 check "the peak holds above a falling reading, marked on the bar" until_true 10 peak_above
 held=$peak
 check "then falls" until_true 5 peak_below "$held"
 keys p
 check "P drops it to the reading" until_true 1 peak_below "$((reading + 20))"
-before=$(strip)
+before=$(screen_row 18 | cut -c13-32)
 sleep 0.5
 check "the strip moves within a second" until_true 1 strip_moved "$before"
 check "the silent spell" wait_for 8 "[no communication with scanner]"
@@ -35,9 +29,7 @@ check "the strip shows seconds without readings" until_true 3 bash -c "tmux -L $
 check "the other model" wait_for 15 "SR-A10"
 # Beeps without a sound device ring the terminal's bell, at most 4 a second.
 keys s
-tmux -L "$socket" pipe-pane -o -t 0 "cat >$work/tty.out"
-sleep 2
-tmux -L "$socket" pipe-pane -t 0
+tmux -L "$socket" pipe-pane -o -t 0 "cat >$work/tty.out" && sleep 2 && tmux -L "$socket" pipe-pane -t 0
 bells=$(tr -cd '\a' <"$work/tty.out" | wc -c)
 check "beeps ring the bell, 4 to 9 times in 2 s: $bells" [ "$bells" -ge 4 -a "$bells" -le 9 ]
 keys Escape
