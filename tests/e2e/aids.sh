@@ -13,7 +13,7 @@ peak_above() {
 peak_below() { peak=; peak_above; [ -n "$peak" ] && [ "$peak" -lt "$1" ]; }
 strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
 
-start_sim --baud 115200 --model B --signal sweep --silent 9:3 --switch-model 16 --log-file "$work/sim.log"
+start_sim --baud 115200 --model B --signal sweep --silent 11:3 --switch-model 18 --log-file "$work/sim.log"
 start_rxmon --peak --history --log "$work/session.csv" 1 0
 check "the peak holds above a falling reading, marked on the bar" until_true 10 peak_above
 held=$peak
