@@ -63,7 +63,7 @@ int file_create(const char* name, DWORD extra_access, HANDLE* handle) {
 
 int file_append(const char* name, HANDLE* handle, bool* at_start) {
     name = txt_unscramble(name);
-    *handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+    *handle = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (*handle == INVALID_HANDLE_VALUE) return 1;
     LONG high = 0;
