@@ -1,6 +1,8 @@
 // The keyboard commands, read between scanner exchanges.
 #include "app/monitor.h"
 
+#include "app/aids.h"
+
 #include "console/keys.h"
 
 void handle_keys() {
@@ -22,6 +24,10 @@ void handle_keys() {
             case KEY_DOWN:
                 if (mon.volume.load() > 0) mon.volume = mon.volume.load() - 1;
                 break;
+            case 'P':
+            case 'p':
+                if (peak_key()) break;
+                [[fallthrough]];
             default: snd_beep(1000, 1);
         }
     }

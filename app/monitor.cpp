@@ -1,6 +1,7 @@
 // Start-up, port selection, the baud loop and the orderly shutdown.
 #include "app/monitor.h"
 
+#include "app/aids.h"
 #include "app/options.h"
 
 #include "console/keys.h"
@@ -80,6 +81,7 @@ void monitor_startup() {
         prog_exit(1);
     }
     check_console(from_command_line);
+    aids_open();
 
     con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));
     build_pitch_table();
@@ -97,6 +99,7 @@ void monitor_startup() {
         out_printf(std_err, T("COM%i\n\n"), port);
     }
     mon.port_number = port;
+    aids_started();
     open_at_baud(9600);
 
     if (from_command_line) {
@@ -117,6 +120,7 @@ void monitor_startup() {
 }
 
 void monitor_quit() {
+    aids_ended();
     mon.quit_flag = 1;
     while (tone_started && mon.quit_flag.load() != 0) Sleep(1);
     Sleep(100);

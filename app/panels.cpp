@@ -3,6 +3,8 @@
 // right-half blocks.
 #include "app/monitor.h"
 
+#include "app/aids.h"
+
 #include "console/screen.h"
 #include "runtime/fmt.h"
 #include "runtime/txt.h"
@@ -82,6 +84,7 @@ void draw_signal_bar(int32_t signal) {
     if (signal % 27 >= 14) txt_append(bar, txt_char(kLeftHalf));
     txt_append(bar, T("                                        "));
     bar[39] = 0;
+    peak_mark(bar, signal);
     scr_print(bar, 0x1E, 17, 2);
     ++mon.reading_count;
     if (mon.sound_choice.load() == 0) {

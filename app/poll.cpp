@@ -2,6 +2,8 @@
 // give up (back to the baud loop) when the model query fails twice.
 #include "app/monitor.h"
 
+#include "app/aids.h"
+
 #include "console/screen.h"
 #include "runtime/fmt.h"
 #include "runtime/txt.h"
@@ -81,13 +83,19 @@ void poll_cycle() {
     char model_reference[256], info[256], work[256];
     for (;;) {
         // Top: a new model reference.
+        aids_tick();
         handle_keys();
-        if (query_model(model_reference) && query_model(model_reference)) return;
+        if (query_model(model_reference) && query_model(model_reference)) {
+            aids_lost();
+            return;
+        }
         mon.connected = 1;
         mon.lost_count = 0;
+        aids_found(from_fifth(model_reference));
 
         for (;;) {
             int32_t level = 0;
+            aids_tick();
             if (!checked_readings(model_reference, info, &level)) {
                 mon.signal_index = 0;
                 break;
@@ -119,6 +127,7 @@ void poll_cycle() {
                 continue;
             }
             mon.signal_index = signal;
+            aids_pass(from_fifth(model_reference), level, reading, frequency, signal);
             scr_print(T("Sig: "), 0x1B, 15, 2);
             scr_printf(15, 7, 0x1A, T("%4i/1023 "), signal);
             draw_signal_bar(signal);

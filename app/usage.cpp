@@ -112,9 +112,11 @@ int32_t print_usage(HANDLE output) {
         "  S           step the beep mode\n"
         "  M or Q      mute or unmute the tone\n"
         "  Up, Down    tone volume (it starts at 0)\n"
+        "  P           with --peak: the peak drops to the reading\n"
         "  any other   a short beep\n"
         "\n"
         "Exit status: 0 after ESC; 1 when the port is not given, not valid or\n"
-        "cannot be opened, when the scanner's line goes away, and on any other\n"
-        "failure; 2 for an option rxmon does not know.\n"));
+        "cannot be opened, when the log cannot be opened, when the scanner's\n"
+        "line goes away, and on any other failure; 2 for an option rxmon does\n"
+        "not know.\n"));
 }

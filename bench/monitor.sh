@@ -5,11 +5,14 @@
 # what the simulator heard and sent), the process's CPU use and resident
 # memory, and the bytes it writes to the terminal a pass once the screen is
 # steady. The signal sweeps (rxmon-sim's default course), so that every pass
-# changes the screen as a live scanner's would.
-#   bench/monitor.sh [SECONDS per rate, default 30] [BUILD DIR, default build]
+# changes the screen as a live scanner's would. OPTIONS are rxmon's own
+# (--peak, --history, --log FILE), to measure what they cost.
+#   bench/monitor.sh [SECONDS per rate, default 30] [BUILD DIR, default build] [RATES] [OPTIONS]
 set -euo pipefail
 seconds=${1:-30}
 build=${2:-build}
+rates=${3:-115200 57600 38400 19200 9600}
+options=${4:-}
 work=$(mktemp -d)
 socket=rxmon-bench-$$
 sim_pid=
@@ -29,15 +32,15 @@ wire_bytes() {
 }
 signal_commands() { tail -n +"$1" "$work/sim.log" | grep -c -- '<- SIG' || true; }
 
-printf '| baud | passes/s | ms/pass | wire ms/pass | ratio | CPU %% of a core | RSS MiB | terminal bytes/pass |\n'
-printf '|---|---|---|---|---|---|---|---|\n'
-for baud in 115200 57600 38400 19200 9600; do
+printf '| baud | passes/s | ms/pass | wire ms/pass | ratio | CPU %% of a core | RSS MiB | terminal bytes/pass | terminal bytes/s |\n'
+printf '|---|---|---|---|---|---|---|---|---|\n'
+for baud in $rates; do
     rm -f "$work/sim.path" "$work/sim.log" "$work/tty.out"
     "$build/sim/rxmon-sim" --baud "$baud" --model B --path-file "$work/sim.path" \
         --log-file "$work/sim.log" >/dev/null 2>&1 &
     sim_pid=$!
     for _ in $(seq 100); do [ -s "$work/sim.path" ] && break; sleep 0.05; done
-    tmux -L "$socket" new-session -d -x 80 -y 25 "RXMON_COM1=$(cat "$work/sim.path") exec $build/rxmon 1 0"
+    tmux -L "$socket" new-session -d -x 80 -y 25 "RXMON_COM1=$(cat "$work/sim.path") exec $build/rxmon $options 1 0"
     pid=$(tmux -L "$socket" display -p -t 0 '#{pane_pid}')
     # Found the scanner and drew the first screen: steady from here on.
     for _ in $(seq 200); do
@@ -63,6 +66,6 @@ for baud in 115200 57600 38400 19200 9600; do
     awk -v p="$passes" -v s="$seconds" -v b="$baud" -v bytes="$bytes" -v cpu=$((cpu_after - cpu_before)) \
         -v hz="$hz" -v rss="$rss_kib" -v tty="$tty_bytes" 'BEGIN {
         wire = p ? bytes / p * 10 * 1000 / b : 0; per = p ? s * 1000 / p : 0
-        printf "| %d | %.1f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", b, p / s, per, wire, wire ? per / wire : 0,
-               cpu * 100 / hz / s, rss / 1024, p ? tty / p : 0 }'
+        printf "| %d | %.1f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f | %.0f |\n", b, p / s, per, wire, wire ? per / wire : 0,
+               cpu * 100 / hz / s, rss / 1024, p ? tty / p : 0, tty / s }'
 done

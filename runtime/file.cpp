@@ -61,6 +61,23 @@ int file_create(const char* name, DWORD extra_access, HANDLE* handle) {
     return 0;
 }
 
+int file_append(const char* name, HANDLE* handle, bool* at_start) {
+    name = txt_unscramble(name);
+    *handle = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (*handle == INVALID_HANDLE_VALUE) return 1;
+    LONG high = 0;
+    DWORD low = SetFilePointer(*handle, 0, &high, FILE_END);
+    *at_start = (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) || (low == 0 && high == 0);
+    name_remember(*handle, name);
+    return 0;
+}
+
+int file_write(HANDLE handle, const void* data, int32_t count) {
+    DWORD done = 0;
+    return WriteFile(handle, data, static_cast<DWORD>(count), &done, nullptr) && done == DWORD(count) ? 0 : 1;
+}
+
 int file_close(HANDLE handle) {
     BOOL ok = CloseHandle(handle);
     name_remember(handle, T("<closed handle>"));

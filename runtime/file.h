@@ -18,6 +18,13 @@ struct FileReader {
 int file_open(const char* name, DWORD mode, HANDLE* handle);
 int file_create(const char* name, DWORD extra_access, HANDLE* handle);
 int file_close(HANDLE handle);
+// Opens for appending, creating the file when it is absent: every write
+// lands at the end, even beside another writer; others may read it
+// meanwhile. *at_start: nothing was in it (or it is a pipe or a
+// device, which has no end to seek to). 0, or 1 with the system's error.
+int file_append(const char* name, HANDLE* handle, bool* at_start);
+// 0 when every byte was written, else 1.
+int file_write(HANDLE handle, const void* data, int32_t count);
 int32_t file_read(HANDLE handle, void* buffer, int32_t count);
 int64_t file_tell(HANDLE handle);
 int full_path(const char* name, char* output);

@@ -213,6 +213,13 @@ bool console_holds_output(int fd, const void* data, DWORD count, DWORD* kept) {
     return true;
 }
 
+bool console_bell() {
+    if (!term::output_ready() || term::caps().bell_text.empty()) return false;
+    std::lock_guard<std::mutex> g(mutex);
+    term::put(term::caps().bell_text);
+    return true;
+}
+
 void term::repaint_if_resized() {
     std::lock_guard<std::mutex> g(mutex);
     if (!started || !take_resize()) return;

@@ -124,11 +124,17 @@ void build_glyphs(bool utf8) {
         else if (utf8 && c >= 128) glyphs[c] = utf8_of(kCp437High[c - 128]);
         else glyphs[c] = "?";
     }
-    // The bars' blocks in plain ASCII where the terminal cannot show them.
+    // The bars' blocks, the history's shades and dot and the peak's mark in
+    // plain ASCII where the terminal cannot show them.
     if (!utf8) {
         glyphs[219] = "#";
         glyphs[221] = "[";
         glyphs[222] = "]";
+        glyphs[176] = ".";
+        glyphs[177] = ":";
+        glyphs[178] = "*";
+        glyphs[179] = "|";
+        glyphs[250] = "-";
     }
 }
 
@@ -162,6 +168,7 @@ void load() {
     c.bold = str_cap("bold");
     c.hide_cursor = str_cap("civis");
     c.show_cursor = str_cap("cnorm");
+    c.bell_text = str_cap("bel");
     setaf = raw_cap("setaf");
     setab = raw_cap("setab");
     c.colours = setaf.empty() ? 0 : tigetnum(const_cast<char*>("colors"));

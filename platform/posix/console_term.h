@@ -26,6 +26,7 @@ struct Caps {
     std::string enter_screen, leave_screen;  // the alternate screen
     std::string clear, reset_attributes, bold;
     std::string hide_cursor, show_cursor;
+    std::string bell_text;  // "bel"
     std::string title_start, title_end;
     int colours = 0;
     bool utf8 = false;

@@ -71,9 +71,11 @@ void set_error_from_errno(int err) {
         case ENXIO:
         case ENODEV:
         case EIO: code = ERROR_DEVICE_NOT_CONNECTED; break;
+        case ENOSPC: code = ERROR_DISK_FULL; break;
         default: code = ERROR_GEN_FAILURE; break;
     }
-    SetLastError(code);
+    // The system's own words for FormatMessageA: the code alone is coarser.
+    set_error_with_text(code, std::string(strerror(err)) + ".");
 }
 
 BOOL HandleObject::read(void* buffer, DWORD count, DWORD* done) {
@@ -218,8 +220,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         o = posix::open_serial(n, access, creation);
     } else {
         int mode;
-        bool r = access & GENERIC_READ, w = access & GENERIC_WRITE;
+        bool r = access & GENERIC_READ, w = access & (GENERIC_WRITE | FILE_APPEND_DATA);
         mode = r && w ? O_RDWR : w ? O_WRONLY : O_RDONLY;
+        // Appending alone: every write lands at the end, whoever else writes.
+        if ((access & FILE_APPEND_DATA) && !(access & GENERIC_WRITE)) mode |= O_APPEND;
         switch (creation) {
             case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
             case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;

@@ -49,6 +49,9 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation);
 // the bytes, to show them once the terminal is given back; *kept is how many
 // it could keep (fewer only past the held text's limit, or without memory).
 bool console_holds_output(int fd, const void* data, DWORD count, DWORD* kept);
+// Rings the terminal's bell between the console's own writes (Beep without a
+// sound device); false when standard output is no terminal with a bell.
+bool console_bell();
 
 // Called by ExitProcess (and the fatal signal handlers) before the process
 // ends, so that a terminal taken over is always given back. Functions run in

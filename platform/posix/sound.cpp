@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/handle.h"
 #include "platform/posix/kernel32.h"
 
 namespace {
@@ -443,7 +444,9 @@ extern "C" {
 
 // A square wave at a quarter of full scale, as loud as a PC speaker's click
 // needs to be. Frequencies outside 37 to 32767 Hz fail at once, as Windows'
-// own Beep does; without a sound device the time passes in silence.
+// own Beep does. Without a sound device the terminal's bell rings instead,
+// at most four times a second (a bell is no shorter than a beep, and
+// terminals that flash the screen for it would flicker), and the time passes.
 //
 // The tone goes out in pieces of 100 ms through two buffers, so that a beep
 // of any length (up to the 49 days of 0xFFFFFFFF ms) needs only those; like
@@ -468,6 +471,16 @@ BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration) {
     }
     const uint64_t rate = f.nSamplesPerSec, piece = rate / 10;
     auto* samples = r == MMSYSERR_NOERROR ? new (std::nothrow) int16_t[2 * piece] : nullptr;
+    if (samples == nullptr && r != MMSYSERR_NOERROR && r != MMSYSERR_NOMEM) {
+        static std::atomic<int64_t> last_bell{INT64_MIN / 2};
+        int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+        bool rung = now - last_bell.load() < 250;
+        if (!rung && posix::console_bell()) rung = true, last_bell = now;
+        if (rung) {
+            Sleep(dwDuration);
+            return TRUE;
+        }
+    }
     if (samples == nullptr) {
         if (r == MMSYSERR_NOERROR) waveOutClose(hwo);
         Sleep(dwDuration);

@@ -1,4 +1,5 @@
-// Sleep, tick count and performance counter over CLOCK_MONOTONIC.
+// Sleep, tick count and performance counter over CLOCK_MONOTONIC; the date
+// and time of day, in UTC and local, over CLOCK_REALTIME and the TZ rules.
 //
 // The counter runs at 10 MHz, as on Windows: at 1 GHz the clock's c × 1000
 // would overflow a signed 64-bit value after about 106 days of uptime.
@@ -15,9 +16,24 @@ int64_t monotonic_ns() {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
+// One reading of the real-time clock, broken down in UTC or in local time.
+void calendar_time(LPSYSTEMTIME out, bool local) {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm parts{};
+    if (local) localtime_r(&ts.tv_sec, &parts);
+    else gmtime_r(&ts.tv_sec, &parts);
+    *out = SYSTEMTIME{static_cast<WORD>(parts.tm_year + 1900), static_cast<WORD>(parts.tm_mon + 1),
+                      static_cast<WORD>(parts.tm_wday),         static_cast<WORD>(parts.tm_mday),
+                      static_cast<WORD>(parts.tm_hour),         static_cast<WORD>(parts.tm_min),
+                      static_cast<WORD>(parts.tm_sec),          static_cast<WORD>(ts.tv_nsec / 1'000'000)};
+}
 }  // namespace
 
 extern "C" {
+
+void WINAPI GetSystemTime(LPSYSTEMTIME time) { calendar_time(time, false); }
+void WINAPI GetLocalTime(LPSYSTEMTIME time) { calendar_time(time, true); }
 
 void WINAPI Sleep(DWORD ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000};

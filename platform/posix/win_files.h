@@ -7,6 +7,7 @@
 
 #define GENERIC_READ 0x80000000UL
 #define GENERIC_WRITE 0x40000000UL
+#define FILE_APPEND_DATA 0x0004
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define CREATE_NEW 1
@@ -71,6 +72,17 @@ typedef struct _SYSTEM_INFO {
     WORD wProcessorRevision;
 } SYSTEM_INFO, *LPSYSTEM_INFO;
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
 extern "C" {
@@ -107,4 +119,6 @@ void WINAPI Sleep(DWORD ms);
 DWORD WINAPI GetTickCount(void);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
+void WINAPI GetSystemTime(LPSYSTEMTIME time);
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
 }

@@ -35,7 +35,7 @@ CASES
 check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
 # The manual pages render without a single warning from groff.
-for page in rxmon rxmon-sim; do
+for page in rxmon rxmon-sim rxmon-plot; do
     warnings=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$build/man/$page.1" 2>&1 >"$work/$page.txt")
     check "man $page: no warnings${warnings:+: $warnings}" [ -z "$warnings" ]
     check "man $page: rendered" grep -q "^NAME" "$work/$page.txt"
@@ -45,7 +45,8 @@ for option in $("$sim" --help | grep -o -- '--[a-z-]*' | sort -u); do
 done
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/rxmon bin/rxmon-sim share/man/man1/rxmon.1.gz share/man/man1/rxmon-sim.1.gz; do
+for file in bin/rxmon bin/rxmon-sim bin/rxmon-plot share/man/man1/rxmon.1.gz share/man/man1/rxmon-sim.1.gz \
+    share/man/man1/rxmon-plot.1.gz; do
     check "installed $file" [ -s "$work/prefix/$file" ]
 done
 
@@ -56,6 +57,7 @@ dpkg-deb -x "$deb" "$work/root"
 check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
 check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1.gz" ]
 check "lintian finds no error in the package" lintian --fail-on error "$deb"
+check "the package recommends gnuplot-nox for rxmon-plot" [ "$(dpkg-deb -f "$deb" Recommends)" = gnuplot-nox ]
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libasound2 libtinfo6; do
     check "the package depends on $library" grep -q "$library (>=" <<<"$depends"

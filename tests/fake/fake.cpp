@@ -16,6 +16,7 @@ uint32_t tick_count;
 int64_t counter, counter_hz;
 BOOL counter_ok;
 std::vector<DWORD> sleeps;
+int utc_offset_min;
 int alloc_refusals;
 std::vector<SIZE_T> alloc_sizes;
 std::set<void*> blocks;
@@ -25,7 +26,7 @@ void reset_files(), reset_sound(), reset_console();
 void reset() {
     calls.clear(), sleeps.clear(), alloc_sizes.clear();
     tick_count = 1000, counter = 0, counter_hz = 10'000'000, counter_ok = TRUE;
-    alloc_refusals = 0, exception_filter = nullptr;
+    alloc_refusals = 0, exception_filter = nullptr, utc_offset_min = 60;
     reset_files(), reset_console(), reset_sound();
 }
 
@@ -58,6 +59,13 @@ void WINAPI Sleep(DWORD ms) {
 }
 
 DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
+static void fake_calendar(LPSYSTEMTIME t, int64_t offset_min) {
+    int64_t ms = (12 * 60 + offset_min) * 60'000 + fake::counter / 10'000;
+    *t = SYSTEMTIME{2026, 3, 0, WORD(1 + ms / 86'400'000), WORD(ms / 3'600'000 % 24), WORD(ms / 60'000 % 60),
+                    WORD(ms / 1000 % 60), WORD(ms % 1000)};
+}
+void WINAPI GetSystemTime(LPSYSTEMTIME t) { fake::record(__func__), fake_calendar(t, 0); }
+void WINAPI GetLocalTime(LPSYSTEMTIME t) { fake::record(__func__), fake_calendar(t, fake::utc_offset_min); }
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
     return fake::record(__func__), f->QuadPart = fake::counter_hz, fake::counter_ok;
 }

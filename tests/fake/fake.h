@@ -26,6 +26,9 @@ extern uint32_t tick_count;
 extern int64_t counter, counter_hz;  // what QueryPerformanceFrequency reports
 extern BOOL counter_ok;              // and returns
 extern std::vector<DWORD> sleeps;
+// The calendar reads 2026-03-01 12:00:00.000 UTC when the clock reads 0 ms;
+// local time is this many minutes ahead.
+extern int utc_offset_min;
 
 // VirtualAlloc refuses this many requests before it allocates again.
 extern int alloc_refusals;

@@ -12,7 +12,9 @@
 #include <string>
 #include <thread>
 
+#include "app/aids.h"
 #include "app/monitor.h"
+#include "app/options.h"
 #include "console/keys.h"
 #include "console/screen.h"
 #include "runtime/out.h"
@@ -149,6 +151,35 @@ TEST_F(Panels, EscapeWaitsForTheToneThreadThenEnds) {
     }
     tone.join();
     EXPECT_TRUE(closed_at_exit);
+}
+
+// Peak and strip on the fake clock, which only Sleep moves: each step sleeps,
+// then a pass reads the signal; the peak's text, its mark's column on the
+// bar and the strip's newest cells are what the screen then shows.
+TEST_F(Panels, ThePeakHoldsThenFallsWithinTwoSecondsAndTheStripMovesEachSecond) {
+    options.peak = options.history = 1, peak = PeakHold{}, history = History{};
+    const struct { DWORD sleep; int32_t signal; const char* peak; int mark; const char* strip; } steps[] = {
+        {0, 600, "^ 600 ", 0, "  "}, {100, 300, "^ 600 ", 24, "  "}, {900, 0, "^ 600 ", 24, " \xB2"},
+        {1000, 600, "^ 600 ", 0, "\xB2\xB0"}, {2400, 300, "^ 600 ", 24, "\xB2\xFA"},  // a second without readings
+        {1100, 300, "^ 450 ", 18, "\xFA\xB1"}, {500, 440, "^ 450 ", 18, "\xB1\xB1"}, {500, 250, "^ 250 ", 0, "\xB1\xB1"},
+        {100, 700, "^ 700 ", 0, "\xB1\xB1"}};
+    for (const auto& step : steps) {
+        Sleep(step.sleep);
+        aids_pass("SR-B20", 400, 100, 1462500, step.signal);
+        draw_signal_bar(step.signal);
+        EXPECT_EQ(text(15, 17, 6), step.peak) << fake::now_ms();
+        EXPECT_EQ(text(17, 2, 39).find(char(179)), step.mark ? size_t(step.mark - 2) : std::string::npos);
+        EXPECT_EQ(text(18, 31, 2), step.strip) << fake::now_ms();
+    }
+    fake::type_key(25, 'p');
+    aids_pass("SR-B20", 400, 100, 1462500, 500), handle_keys();
+    EXPECT_EQ(text(15, 17, 6), "^ 500 ") << "P drops the peak to the reading";
+    aids_found("SR-B20"), aids_lost();
+    EXPECT_EQ(text(15, 17, 6), "      ");
+    options.peak = 0;
+    fake::type_key(25, 'p'), handle_keys();
+    EXPECT_EQ(fake::beeps.size(), 1u) << "without --peak P beeps";
+    options.history = 0;
 }
 
 // The tone's pitch for a reading; its sound is measured on the backend.
@@ -308,6 +339,39 @@ TEST_F(Scanner, TheThirdFailedSignalReadingBlanksItsRows) {
         EXPECT_EQ(row(17) == std::string(40, ' '), passes == 1) << mon.signal_fail_count;
         EXPECT_EQ(row(15) == std::string(40, ' '), passes == 1) << mon.signal_fail_count;
     }
+}
+
+// Appended after what the file held (so no second header), a row a pass and
+// one an event, fields quoted where the scanner's text needs it.
+TEST_F(Scanner, TheLogAppendsARowForEachPassAndEventWithTheLocalTimeAndItsOffset) {
+    txt_copy(options.log_path, "s.csv");
+    fake::disk["s.csv"] = "earlier\n";
+    aids_open(), aids_started(), aids_found("SR-B20"), Sleep(1250);
+    aids_pass("SR-B20", 392, 111, 1462500, 510), aids_found("A,\"1\""), aids_lost(), aids_ended();
+    EXPECT_EQ(fake::disk["s.csv"], "earlier\n"
+                                   "2026-03-01T13:00:00.000+01:00,COM3,,,,,,started\n"
+                                   "2026-03-01T13:00:00.000+01:00,COM3,SR-B20,,,,,found at 38400 baud\n"
+                                   "2026-03-01T13:00:01.250+01:00,COM3,SR-B20,146250000,392,111,510,\n"
+                                   "2026-03-01T13:00:01.250+01:00,COM3,\"A,\"\"1\"\"\",,,,,model changed\n"
+                                   "2026-03-01T13:00:01.250+01:00,COM3,,,,,,communication lost\n"
+                                   "2026-03-01T13:00:01.250+01:00,COM3,,,,,,ended\n");
+    char time[64];
+    for (auto [offset, text] : {std::pair{0, "12:00:01.250+00:00"}, {-330, "06:30:01.250-05:30"}, {840, "02:00:01.250+14:00"}}) {
+        fake::utc_offset_min = offset;
+        log_time(time);
+        EXPECT_STREQ(time + 11, text);
+    }
+    fake::disk.clear(), aids_open(), aids_ended();
+    EXPECT_EQ(fake::disk["s.csv"].substr(0, 10), "time,port,");
+    fake::refused_names.push_back("s.csv");
+    int code = 0;
+    try {
+        aids_open();
+    } catch (const fake::Exit& e) {
+        code = e.code;
+    }
+    EXPECT_EQ(code, 1) << "a log that will not open ends rxmon at the start";
+    options.log_path[0] = 0;
 }
 
 TEST_F(Scanner, TwoSilentModelQueriesGiveUpAfterASecondAndTheSixthEntryTellsOfNoCommunication) {

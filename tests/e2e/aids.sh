@@ -1,0 +1,63 @@
+# The alignment aids against rxmon-sim's sweep, which falls silent and then
+# changes model; the log against what the simulator sent, its chart, and
+# logs that cannot be opened or written.
+set -u
+. "$(dirname "$0")/monitor_lib.sh"
+# until_true SECONDS COMMAND...: true once COMMAND is.
+until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
+# The reading and the peak from row 15 ("Sig:  600/1023 ^ 712").
+peak_above() {
+    [[ $(screen_row 15) =~ Sig:\ +([0-9]+)/1023\ \^\ *([0-9]+) ]] && reading=${BASH_REMATCH[1]} peak=${BASH_REMATCH[2]}
+    [ -n "${peak:-}" ] && [ "$peak" -gt "$reading" ] && screen_row 17 | grep -q "│"
+}
+peak_below() { peak=; peak_above; [ -n "$peak" ] && [ "$peak" -lt "$1" ]; }
+strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
+
+start_sim --baud 115200 --model B --signal sweep --silent 11:3 --switch-model 18 --log-file "$work/sim.log"
+start_rxmon --peak --history --log "$work/session.csv" 1 0
+check "the peak holds above a falling reading, marked on the bar" until_true 10 peak_above
+held=$peak
+check "then falls" until_true 5 peak_below "$held"
+keys p
+check "P drops it to the reading" until_true 1 peak_below "$((reading + 20))"
+before=$(screen_row 18 | cut -c13-32)
+sleep 0.5
+check "the strip moves within a second" until_true 1 strip_moved "$before"
+check "the silent spell" wait_for 8 "[no communication with scanner]"
+check "clears the peak" bash -c "[ \"\$(cut -c17-22 <<<\"\$1\")\" = '      ' ]" _ "$(screen_row 15)"
+check "the strip shows seconds without readings" until_true 3 bash -c "tmux -L $socket capture-pane -p -t 0 | sed -n 18p | grep -q '··'"
+check "the other model" wait_for 15 "SR-A10"
+# Beeps without a sound device ring the terminal's bell, at most 4 a second.
+keys s
+tmux -L "$socket" pipe-pane -o -t 0 "cat >$work/tty.out" && sleep 2 && tmux -L "$socket" pipe-pane -t 0
+bells=$(tr -cd '\a' <"$work/tty.out" | wc -c)
+check "beeps ring the bell, 4 to 9 times in 2 s: $bells" [ "$bells" -ge 4 -a "$bells" -le 9 ]
+keys Escape
+check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
+stop_sim
+
+log=$work/session.csv
+check "the header" [ "$(head -n 1 "$log")" = "time,port,model,frequency_hz,level,tuning,signal,event" ]
+check "the events in order" [ "$(cut -d, -f8 "$log" | grep . | tail -n +2 | paste -sd/)" = \
+    "started/found at 115200 baud/communication lost/found at 115200 baud/model changed/ended" ]
+check "a row for every reading the simulator sent, in order" \
+    [ "$(grep -o 'SIG,[0-9]*' "$work/sim.log" | cut -c5- | paste -sd' ')" = "$(awk -F, '$8 == "" {print $7}' "$log" | paste -sd' ')" ]
+check "the simulator's frequency, tuning and each model's level" \
+    [ "$(awk -F, '$8 == "" {print $3, $4, $5, $6}' "$log" | uniq | paste -sd/)" = "SR-B20 146250000 392 100/SR-A10 146250000 256 100" ]
+readings=$(awk -F, '$8 == ""' "$log" | wc -l)
+summary=$("$build/plot/rxmon-plot" "$log" -o "$work/chart.png")
+check "the chart: $summary" grep -qE "^$work/chart.png: $readings readings from .* peak 1023 at .*, 1 span without communication$" <<<"$summary"
+check "... a PNG of 1000 x 560" grep -qF "PNG image data, 1000 x 560" <<<"$(file "$work/chart.png")"
+
+# A log that cannot be written stops, and the monitor goes on; one that
+# cannot be opened ends rxmon before the screen is taken.
+start_sim --baud 115200
+start_rxmon --log /dev/full 1 0
+check "a failed write shows" wait_for 10 "Log stopped: No space left on device"
+check "and the monitor goes on" wait_for 5 "115200 baud"
+keys Escape
+check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
+start_in_terminal "env RXMON_COM1=$RXMON_COM1 $rxmon --log $work/none/x.csv 1 2>$work/err"
+check "an unopenable log ends with 1" [ "$(wait_exit 5)" = 1 ]
+check "saying why" grep -qF "rxmon cannot open the log $work/none/x.csv: " "$work/err"
+finish
