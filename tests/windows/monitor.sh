@@ -16,7 +16,7 @@ wine_prefix "$WINEPREFIX"
 wine_run reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$work/com1" /f >/dev/null
 /usr/lib/wine/wineserver -w
 trap '/usr/lib/wine/wineserver -k 2>/dev/null; cleanup' EXIT
-start_exe() { start_in_terminal "WINEPREFIX=$WINEPREFIX WINEDEBUG=-all $WINE $win_build/rxmon.exe $*"; }
+start_exe() { start_in_terminal "cd $work && WINEPREFIX=$WINEPREFIX WINEDEBUG=-all $WINE $win_build/rxmon.exe $*"; }
 
 # Ports that are not there (wine gives COM 9 a device only where a ninth
 # serial port exists; a mapped port always opens), or out of range.
@@ -35,7 +35,7 @@ start_sim --baud 38400 --model B --signal fixed:512 --link "$work/com1"
 wine_run "$win_build/rxmon.exe" 1 </dev/null >"$work/blind.out" 2>"$work/blind.err"
 check "no console ends with 1" [ $? = 1 ]
 check "and says so" grep -q "no screen to draw on" "$work/blind.err"
-start_exe 1 0
+start_exe --log win.csv 1 0
 check "found at 38400" wait_for 60 "38400 baud"
 for text in "SR-B20" "146.2500 MHz" " 512/1023" "██████████████████▌"; do check "shows $text" wait_for 5 "$text"; done
 check "values in bright green" bash -c "tmux -L $socket capture-pane -e -p -t 0 | sed -n 9p | grep -q '\\[92m *146.2500'"
@@ -46,4 +46,11 @@ check "S steps the beep mode" wait_for 5 "Beeps: continuous"
 keys Escape
 check "ESC ends with 0" [ "$(wait_exit 10)" = 0 ]
 check "terminal given back" wait_for 5 "rxmon ended"
+# The log, through the runtime's own files: as on Linux, LF line ends.
+log=$work/win.csv
+check "log: the header" [ "$(head -n 1 "$log")" = "time,port,model,frequency_hz,level,tuning,signal,event" ]
+check "log: the events" [ "$(cut -d, -f8 "$log" | grep . | tail -n +2 | paste -sd/)" = "started/found at 38400 baud/ended" ]
+check "log: the readings" [ "$(awk -F, '$8 == "" {print $2, $3, $4, $7}' "$log" | sort -u)" = "COM1 SR-B20 146250000 512" ]
+check "log: local times" [ -z "$(tail -n +2 "$log" | grep -vE '^[0-9]{4}-..-..T..:..:..\.[0-9]{3}[+-]..:..,')" ]
+check "log: no CR" [ -z "$(tr -dc '\r' <"$log")" ]
 finish
