@@ -133,7 +133,7 @@ void monitor_startup() {
     scr_cursor(0);
     scr_print(T("rxmon scanner view"), 0x19, 1, 12);
     scr_print(T("Keys: ESC quits  "), 0x17, 19, 4);
-    if (absent) wait_for_port(9600);
+    if (absent) wait_for_port();
 }
 
 void monitor_quit() {

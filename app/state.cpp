@@ -52,7 +52,7 @@ void open_at_baud(int32_t baud) {
             continue;
         }
         if (options.reconnect) {
-            wait_for_port(baud);
+            wait_for_port();
             return;
         }
         scr_restore();
@@ -61,21 +61,24 @@ void open_at_baud(int32_t baud) {
     }
 }
 
-void wait_for_port(int32_t baud) {
+void wait_for_port() {
     mon.signal_index = 0;
     show_status(-2);
     char failure[1400];
     int32_t pause_ms = 1000;
+    // Back, the search starts again from its first rate.
+    mon.baud_index = 4;
+    mon.current_baud = mon.baud_table[4];
     for (;;) {
         for (int64_t until = ms_now() + pause_ms; ms_now() < until;) {
             handle_keys();
             Sleep(20);
         }
-        if (try_open(baud, failure) == 0) break;
-        // A network server that stays away is asked less often, up to every 3 s.
-        if (txt_compare_n(mon.port_name, T("rfc2217://"), 10) == 0 && pause_ms < 3000) pause_ms += 1000;
+        if (try_open(mon.current_baud, failure) == 0) break;
+        // A network server that stays away is asked every 2 s: less often,
+        // yet with the search that follows still within 5 s of its return.
+        if (txt_compare_n(mon.port_name, T("rfc2217://"), 10) == 0) pause_ms = 2000;
     }
-    // Back: a new search, as at the start.
     mon.connected = 0;
     mon.lost_count = 0;
     show_status(0);

@@ -58,6 +58,7 @@ int32_t try_open(int32_t baud, char* failure);
 void open_at_baud(int32_t baud);
 
 // Under --reconnect: shows that the port is waited for, tries it about once
-// a second (a network port less often, up to every 3 s) with the keys
-// answered meanwhile, and once it is back starts a new search.
-void wait_for_port(int32_t baud);
+// a second (a network port every 2 s after the first) with the keys
+// answered meanwhile, and once it is back starts a new search: the port is
+// open at the first rate of the search, which the baud loop carries on.
+void wait_for_port();

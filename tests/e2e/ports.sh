@@ -30,7 +30,8 @@ holder=$(tmux -L "holder-$$" display -p -t 0 '#{pane_pid}')
 for _ in $(seq 50); do grep -q "FLOCK.* $holder " /proc/locks && break; sleep 0.1; done
 as_nobody=
 if [ "$(id -u)" = 0 ]; then  # a line of the group dialout, tried by a user outside it
-    start_sim --baud 38400 && sims_kept=$sim_pid && sim_pid=
+    first_sim=$sim_pid
+    start_sim --baud 38400 && sims_kept=$sim_pid && sim_pid=$first_sim
     chgrp dialout "$RXMON_COM1" && chmod 660 "$RXMON_COM1" && chmod 755 "$work"
     as_nobody="setpriv --reuid=65534 --regid=65534 --clear-groups $rxmon $RXMON_COM1 0|group dialout: add yourself with 'sudo usermod -aG dialout nobody', then log in again."
 fi
