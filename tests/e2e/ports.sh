@@ -46,7 +46,7 @@ while IFS='|' read -r run says; do
     check "$run: exit 1 within 3 s ($took ms)" [ "$code" = 1 -a "$took" -le 3000 ]
     check "$run: says why" said "$says"
 done <<END
-$rxmon /dev/ttyNONE 0|/dev/ttyNONE cannot be opened: it does not exist. S
+$rxmon /dev/ttyNONE 0|/dev/ttyNONE cannot be opened: it does not exist.
 $as_nobody
 $rxmon $line 0|$line cannot be opened: it is in use by another program (pid $holder, rxmon).
 $rxmon /dev/null 0|/dev/null cannot be opened: it is not a serial device.
@@ -55,6 +55,9 @@ $rxmon rfc2217://nosuchhost.invalid:2217 0|the host nosuchhost.invalid is not kn
 $rxmon rfc2217://127.0.0.1:$port 0|did not report the line within 2 s: it is not an RFC 2217 port server.
 END
 [ -n "${sims_kept:-}" ] && kill "$sims_kept"
+start_in_terminal "$rxmon /dev/ttyNONE 0" && wait_exit 5 >/dev/null
+check "a missing device: the serial devices listed" bash -c "tmux -L $socket capture-pane -pJ -t 0 |
+    grep -qE 'exist\. (Serial devices here: /dev/|No serial device is to be found here\.)'"
 tmux -L "holder-$$" send-keys -t 0 Escape
 for _ in $(seq 50); do kill -0 "$holder" 2>/dev/null || break; sleep 0.1; done
 
