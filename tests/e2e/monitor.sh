@@ -42,15 +42,6 @@ $rxmon 1 >$work/out|standard output is not a terminal
 $rxmon </dev/null|give the COM port (1-9) as the first argument
 END
 
-# press_esc: ESC, then the exit code and the milliseconds it took.
-press_esc() {
-    keys Escape
-    local start code
-    start=$(date +%s%N)
-    code=$(wait_exit 3)
-    echo "$code $((($(date +%s%N) - start) / 1000000))"
-}
-
 # Found at 38400 after two unanswered model queries at 115200 and 57600 each;
 # the tone's keys with ALSA's null device as the sound card (the tone itself
 # is heard in tests/backend/sound).

@@ -12,15 +12,7 @@ hostile() {  # hostile MODE: a misbehaving server (tests/e2e/hostile_rfc2217.py)
     for _ in $(seq 100); do [ -s "$work/$1.port" ] && break; sleep 0.05; done
     port=$(cat "$work/$1.port")
 }
-said() {  # said TEXT: on the screen, wrapped lines joined
-    tmux -L "$socket" capture-pane -pJ -t 0 | grep -qF -- "$1" || { screen; return 1; }
-}
-press_esc() {  # the exit code and the milliseconds from ESC to the exit
-    local start
-    keys Escape
-    start=$(date +%s%N)
-    echo "$(wait_exit 5) $((($(date +%s%N) - start) / 1000000))"
-}
+said() { tmux -L "$socket" capture-pane -pJ -t 0 | grep -qF -- "$1" || { screen; return 1; }; }  # lines joined
 
 start_sim --baud 38400
 line=$RXMON_COM1
@@ -46,16 +38,15 @@ while IFS='|' read -r run says; do
     check "$run: exit 1 within 3 s ($took ms)" [ "$code" = 1 -a "$took" -le 3000 ]
     check "$run: says why" said "$says"
 done <<END
-$rxmon /dev/ttyNONE 0|/dev/ttyNONE cannot be opened: it does not exist.
 $as_nobody
 $rxmon $line 0|$line cannot be opened: it is in use by another program (pid $holder, rxmon).
 $rxmon /dev/null 0|/dev/null cannot be opened: it is not a serial device.
 $rxmon rfc2217://127.0.0.1:1 0|127.0.0.1 refused the connection: no port server listens on its port 1.
 $rxmon rfc2217://nosuchhost.invalid:2217 0|the host nosuchhost.invalid is not known.
 $rxmon rfc2217://127.0.0.1:$port 0|did not report the line within 2 s: it is not an RFC 2217 port server.
+$rxmon /dev/ttyNONE 0|/dev/ttyNONE cannot be opened: it does not exist.
 END
 [ -n "${sims_kept:-}" ] && kill "$sims_kept"
-start_in_terminal "$rxmon /dev/ttyNONE 0" && wait_exit 5 >/dev/null
 check "a missing device: the serial devices listed" bash -c "tmux -L $socket capture-pane -pJ -t 0 |
     grep -qE 'exist\. (Serial devices here: /dev/|No serial device is to be found here\.)'"
 tmux -L "holder-$$" send-keys -t 0 Escape
