@@ -265,6 +265,7 @@ BOOL NetSerialObject::get_state(DCB* out) {
 // and never waits.
 BOOL NetSerialObject::set_state(const DCB& d) {
     if (gone) return vanished();
+    aborted = false;
     if (d.BaudRate == 0 || !framing_valid(d)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
