@@ -355,8 +355,8 @@ BOOL NetSerialObject::close() {
 bool parse_address(const char* address, std::string* host, long* port, std::string* why) {
     const char* colon = strrchr(address, ':');
     if (colon == nullptr || colon == address) {
-        *why = colon ? "the host is missing before the port number: rfc2217://HOST:PORT"
-                     : "the port number is missing after the host: rfc2217://HOST:PORT";
+        *why = colon ? "the host is missing before the port number"
+                     : "the port number is missing after the host";
         return false;
     }
     std::string number(colon + 1);
@@ -364,7 +364,7 @@ bool parse_address(const char* address, std::string* host, long* port, std::stri
     char* end = nullptr;
     errno = 0;
     long value = number.empty() ? 0 : strtol(number.c_str(), &end, 10);
-    if (number.empty()) *why = "the port number after the host is empty: rfc2217://HOST:PORT";
+    if (number.empty()) *why = "the port number after the host is empty";
     else if (*end != 0 || !(number[0] >= '0' && number[0] <= '9'))
         *why = "the port number " + number + " is not a number";
     else if (errno == ERANGE || value < 1 || value > 65535)

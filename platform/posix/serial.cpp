@@ -298,13 +298,13 @@ int platform_port_name(const char* name, char* why, int size) {
     std::string reason;
     const char* scheme_end = strstr(name, "://");
     if (scheme_end && !posix::is_rfc2217(name))
-        reason = posix::format("%.*s:// is no scheme that rxmon knows: a network port is rfc2217://HOST:PORT",
+        reason = posix::format("%.*s:// is no scheme that rxmon knows: a network port begins with rfc2217://",
                                static_cast<int>(std::min<ptrdiff_t>(scheme_end - name, 40)), name);
     else if (scheme_end) posix::parse_address(name + 10, nullptr, nullptr, &reason);
     else if (strchr(name, '/') == nullptr && strchr(name, ':'))
         reason = posix::format("a network port needs its scheme: rfc2217://%s", name);
     else if (strchr(name, '/') == nullptr)
-        reason = "a port is a COM port number (1 to 9), a device path or rfc2217://HOST:PORT";
+        reason = "a port is a COM port number (1 to 9), a device path or rfc2217://host:port";
     posix::copy_out(reason, why, size);
     return reason.empty() ? 1 : 0;
 }
