@@ -34,7 +34,6 @@ while IFS='|' read -r run says; do
     start_in_terminal "$run"
     code=$(wait_exit 5)
     took=$((($(date +%s%N) - start) / 1000000))
-    echo "${run##*/} -> $took ms"
     check "$run: exit 1 within 3 s ($took ms)" [ "$code" = 1 -a "$took" -le 3000 ]
     check "$run: says why" said "$says"
 done <<END
@@ -70,7 +69,6 @@ for mode in ignore late slow parity9 resolver; do
         [ $mode = resolver ] || wait_for 5 "scanner view" >/dev/null
         sleep "$((RANDOM % 3)).$((RANDOM % 10))"
         set -- $(press_esc)
-        echo "$mode: ESC took $2 ms"
         check "$mode, try $try: ESC ends with 0 within 1.5 s ($2 ms)" [ "$1" = 0 -a "$2" -le 1500 ]
     done
 done
