@@ -116,7 +116,8 @@ void monitor_startup() {
     char failure[1400];
     bool absent = false;
     if (!options.reconnect) open_at_baud(9600);
-    else if (int32_t r = try_open(9600, failure); r != 0) absent = true;
+    else if (int32_t r = try_open(9600, failure); r == 3) open_failed(failure);
+    else if (r != 0) absent = true;
 
     if (from_command_line) {
         int32_t choice;

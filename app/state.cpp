@@ -38,7 +38,15 @@ int32_t try_open(int32_t baud, char* failure) {
     DWORD code = GetLastError();
     if (code == ERROR_OPERATION_ABORTED) return 2;
     open_failure_text(failure, code);
-    return 1;
+    // No wait makes a port of a file that is no serial device, or of an
+    // address that cannot be one.
+    return code == ERROR_NOT_SUPPORTED || code == ERROR_PATH_NOT_FOUND ? 3 : 1;
+}
+
+void open_failed(const char* failure) {
+    scr_restore();
+    con_print(failure);
+    prog_exit(1);
 }
 
 void open_at_baud(int32_t baud) {
@@ -51,13 +59,11 @@ void open_at_baud(int32_t baud) {
             handle_keys();
             continue;
         }
-        if (options.reconnect) {
+        if (options.reconnect && result == 1) {
             wait_for_port();
             return;
         }
-        scr_restore();
-        con_print(failure);
-        prog_exit(1);
+        open_failed(failure);
     }
 }
 
@@ -74,7 +80,9 @@ void wait_for_port() {
             handle_keys();
             Sleep(20);
         }
-        if (try_open(mon.current_baud, failure) == 0) break;
+        int32_t result = try_open(mon.current_baud, failure);
+        if (result == 0) break;
+        if (result == 3) open_failed(failure);
         // A network server that stays away is asked every 2 s: less often,
         // yet with the search that follows still within 5 s of its return.
         if (txt_compare_n(mon.port_name, T("rfc2217://"), 10) == 0) pause_ms = 2000;

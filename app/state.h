@@ -48,8 +48,11 @@ void open_failure_text(char* out, DWORD code);
 
 // Closes and reopens the port at this rate and drains what it holds: 0 when
 // open; 1 when it will not open, with the line saying why in `failure`; 2
-// when ESC ended a network port's wait.
+// when ESC ended a network port's wait; 3 when it is no port at all (not a
+// serial device, an address that cannot be one), which no wait mends.
 int32_t try_open(int32_t baud, char* failure);
+// Ends the program with code 1 and this line, on a restored console.
+[[noreturn]] void open_failed(const char* failure);
 
 // Closes and reopens the port at this rate and drains what it holds; a port
 // that will not open ends the program with code 1 and the line saying why,

@@ -434,7 +434,7 @@ void fail_open(const char* path, bool named, int err) {
             return;
         case ENOTTY:
         case EISDIR:
-            set_error_with_text(ERROR_FILE_NOT_FOUND, format("%s is not a serial device.", it.c_str()));
+            set_error_with_text(ERROR_NOT_SUPPORTED, format("%s is not a serial device.", it.c_str()));
             return;
         default:
             set_error_from_errno(err);

@@ -39,7 +39,7 @@ while IFS='|' read -r run says; do
 done <<END
 $as_nobody
 $rxmon $line 0|$line cannot be opened: it is in use by another program (pid $holder, rxmon).
-$rxmon /dev/null 0|/dev/null cannot be opened: it is not a serial device.
+$rxmon --reconnect /dev/null 0|/dev/null cannot be opened: it is not a serial device.
 $rxmon rfc2217://127.0.0.1:1 0|127.0.0.1 refused the connection: no port server listens on its port 1.
 $rxmon rfc2217://nosuchhost.invalid:2217 0|the host nosuchhost.invalid is not known.
 $rxmon rfc2217://127.0.0.1:$port 0|did not report the line within 2 s: it is not an RFC 2217 port server.
