@@ -51,7 +51,9 @@ check "a missing device: the serial devices listed" bash -c "tmux -L $socket cap
 tmux -L "holder-$$" send-keys -t 0 Escape
 for _ in $(seq 50); do kill -0 "$holder" 2>/dev/null || break; sleep 0.1; done
 
-# The line as it was found, after a search through three rates.
+# The line as it was found (at 1200 baud, CR read as LF), after a search
+# through three rates.
+stty -F "$line" 1200 icrnl
 before=$(stty -g -F "$line")
 start_rxmon "$line" 0
 check "found at 38400" wait_for 10 "38400 baud"
