@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""RFC 2217 servers that misbehave: hostile_rfc2217.py MODE PORT_FILE. ignore: reports the line,
-ignores changes; late: confirms changes 1.9 s late; slow: reports 1.9 s late, ignores changes, keeps
-its end open after the close; parity9: reports parity 9, then never answers about parity; silent."""
+"""RFC 2217 servers that misbehave, each keeping its end open after the close: hostile_rfc2217.py
+MODE PORT_FILE. ignore: reports the line, ignores changes; late: confirms changes 1.9 s late; slow:
+reports 1.9 s late, ignores changes; parity9: reports parity 9, never answers about parity; silent."""
 import os, socket, sys, threading, time
 
 mode, port_file = sys.argv[1:3]
@@ -27,7 +27,7 @@ def serve(conn):
                 report(command, LINE[command], 1.9 if mode == "slow" else 0)
             elif mode == "late":
                 report(command, value, 1.9)
-    time.sleep(30 if mode in ("slow", "silent") else 0)
+    time.sleep(30)
     conn.close()
 
 
