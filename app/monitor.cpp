@@ -24,19 +24,28 @@ void monitor_main() {
 }
 
 namespace {
-// A first argument that is not a number may still name a port where the
-// platform knows names (device paths, network ports); up to 200 characters,
-// so that the title still holds it.
-bool take_port_name(const char* arguments, const char** rest, int32_t* port) {
+[[noreturn]] void refuse(const char* line);
+
+// A first argument that is not a number must name a port where the platform
+// knows names (device paths, network ports); up to 200 characters, so that
+// the title still holds it. A name it cannot take ends the start-up, saying
+// why: it never falls through to the prompt.
+bool take_port_name(const char* arguments, const char** rest) {
     const char* start = txt_skip_blanks(arguments);
     const char* end = start;
     while (*end && !cc_is(*end, CC_BLANK)) ++end;
-    if (end == start || end - start > 200) return false;
+    if (end == start) return false;
+    char line[700], why[400];
+    if (end - start > 200) {
+        fmt_format(line, T("The port's name is too long: %i characters, where 200 at most are taken.\n"),
+                   static_cast<int32_t>(end - start));
+        refuse(line);
+    }
     txt_copy_n(mon.port_name, start, static_cast<int>(end - start));
-    *port = platform_port_number(mon.port_name);
-    if (*port == 0) {
-        mon.port_name[0] = 0;
-        return false;
+    if (!platform_port_name(mon.port_name, why, sizeof why)) {
+        if (!why[0]) txt_copy(why, T("a port is given by its COM number, 1 to 9"));
+        fmt_format(line, T("%s is not a port that rxmon can open: %s.\n"), mon.port_name, why);
+        refuse(line);
     }
     *rest = end;
     return true;
@@ -74,7 +83,9 @@ void monitor_startup() {
     take_options(arguments);
     const char* rest = arguments;
     int32_t port = 0;
-    bool from_command_line = num_parse(arguments, &rest, &port) == 0 || take_port_name(arguments, &rest, &port);
+    bool from_command_line = num_parse(arguments, &rest, &port) == 0;
+    // A named port takes COM 1's slot in the port table.
+    if (!from_command_line && take_port_name(arguments, &rest)) from_command_line = true, port = 1;
     // The prompt offers only 1 to 9: a number out of range can only be given.
     if (from_command_line && (port < 1 || port > 9)) {
         out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);
@@ -100,7 +111,16 @@ void monitor_startup() {
     }
     mon.port_number = port;
     aids_started();
-    open_at_baud(9600);
+    // Keys are read from here on, so that ESC can end a network port's
+    // waits; under --reconnect a port that is not there yet is waited for
+    // on the screen.
+    DWORD waiting;
+    GetNumberOfConsoleInputEvents(std_in, &waiting);
+    char failure[1400];
+    bool absent = false;
+    if (!options.reconnect) open_at_baud(9600);
+    else if (int32_t r = try_open(9600, failure); r == 3) open_failed(failure);
+    else if (r != 0) absent = true;
 
     if (from_command_line) {
         int32_t choice;
@@ -117,6 +137,7 @@ void monitor_startup() {
     scr_cursor(0);
     scr_print(T("rxmon scanner view"), 0x19, 1, 12);
     scr_print(T("Keys: ESC quits  "), 0x17, 19, 4);
+    if (absent) wait_for_port();
 }
 
 void monitor_quit() {

@@ -17,7 +17,7 @@ void monitor_startup();
 // Polling (runs for ever once started, on the main thread).
 [[noreturn]] void baud_loop();
 void poll_cycle();
-void show_status(int32_t value);  // 0 autobaud, -1 no communication, else a baud rate
+void show_status(int32_t value);  // 0 autobaud, -1 no communication, -2 waiting for the port, else a baud rate
 void set_title(const char* text);
 
 // Panels.

@@ -33,6 +33,9 @@ void show_status(int32_t value) {
     if (value == 0) {
         set_title(T("Autobaud"));
         scr_printf(3, column, 0xFF1E, T("%31S"), T("[Autobaud]"));
+    } else if (value == -2) {
+        set_title(T("waiting for the port"));
+        scr_printf(3, column, 0xFF1C, T("%31S"), T("[waiting for the port]"));
     } else if (value == -1) {
         set_title(T("no response"));
         scr_print(T("[no communication with scanner]"), 0xFF1C, 3, column);

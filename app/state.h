@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/win32.h"
 #include "runtime/txt.h"
 
 struct MonitorState {
@@ -40,6 +41,27 @@ extern MonitorState mon;
 // The port as the texts name it: its name, or COM and its number.
 void port_label(char* out);
 
+// The line that says why the port did not open, for the last error `code`:
+// its cause as the platform tells it, else as the code names it (not found;
+// in use or not permitted), else "absent or in use".
+void open_failure_text(char* out, DWORD code);
+
+// Closes and reopens the port at this rate and drains what it holds: 0 when
+// open; 1 when it will not open, with the line saying why in `failure`; 2
+// when ESC ended a network port's wait; 3 when it is no port at all (not a
+// serial device, an address that cannot be one), which no wait mends.
+int32_t try_open(int32_t baud, char* failure);
+// Ends the program with code 1 and this line, on a restored console.
+[[noreturn]] void open_failed(const char* failure);
+
 // Closes and reopens the port at this rate and drains what it holds; a port
-// that will not open ends the program with code 1, on a restored console.
+// that will not open ends the program with code 1 and the line saying why,
+// on a restored console, or under --reconnect is waited for. ESC ending a
+// network port's wait ends the program as ESC does.
 void open_at_baud(int32_t baud);
+
+// Under --reconnect: shows that the port is waited for, tries it about once
+// a second (a network port every 2 s after the first) with the keys
+// answered meanwhile, and once it is back starts a new search: the port is
+// open at the first rate of the search, which the baud loop carries on.
+void wait_for_port();

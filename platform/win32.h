@@ -14,9 +14,11 @@
 #include <windows.h>
 #include <mmsystem.h>
 // A port argument that is not a number names no port: Windows knows its
-// ports by number alone. (The POSIX layer also takes device paths and
-// network ports; see platform/posix/win_serial.h.)
-inline int platform_port_number(const char*) { return 0; }
+// ports by number alone; and a failed open has no cause beyond its error
+// code. (The POSIX layer also takes device paths and network ports, and
+// tells the causes; see platform/posix/win_serial.h.)
+inline int platform_port_name(const char*, char* why, int) { return why[0] = 0, 0; }
+inline int platform_port_failure(DWORD, char*, int) { return 0; }
 #else
 #include "platform/posix/kernel32.h"
 #endif

@@ -71,12 +71,19 @@ void port_make_dcb(DCB* dcb, int32_t baud, int32_t bits, int32_t parity, int32_t
 }
 
 int16_t port_open(int32_t port, int32_t baud, int32_t bits, int32_t parity, int32_t stop) {
+    return port_open_named(port, nullptr, baud, bits, parity, stop);
+}
+
+int16_t port_open_named(int32_t port, const char* port_name, int32_t baud, int32_t bits, int32_t parity,
+                        int32_t stop) {
     if (!valid_port(port)) return 1;
     port_close(port);
     // Windows opens COM1..COM9 by this plain name; ports from 10 on would
-    // need the \\.\ prefix, but the monitor only ever asks for 1..9.
-    char name[64];
-    fmt_format(name, T("COM%i"), port);
+    // need the \\.\ prefix, but the monitor only ever asks for 1..9. A
+    // port known by name is a device's name: \\.\ too.
+    char name[300];
+    if (port_name) fmt_format(name, T("\\\\.\\%s"), port_name);
+    else fmt_format(name, T("COM%i"), port);
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     PortRecord& p = port_table[port];
     if (h == INVALID_HANDLE_VALUE) {

@@ -22,6 +22,9 @@ struct PortRecord {
 extern PortRecord port_table[256];
 
 int16_t port_open(int32_t port, int32_t baud, int32_t bits, int32_t parity, int32_t stop);
+// The same for a port known by its name (a device path or a network
+// address), opened as \\.\NAME into the slot `port`; null: COM `port`.
+int16_t port_open_named(int32_t port, const char* name, int32_t baud, int32_t bits, int32_t parity, int32_t stop);
 void port_close(int32_t port);
 int32_t port_set_timeouts(int32_t port, DWORD read_interval, DWORD read_multiplier, DWORD read_constant,
                           DWORD write_multiplier, DWORD write_constant);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/posix/handle.h"
 #include "platform/posix/kernel32.h"
@@ -58,7 +59,12 @@ struct ReadWait {
     int64_t start, last, total = -1, interval;
 };
 
-// Opens rfc2217://HOST:PORT's HOST:PORT; null with the last error set.
+// Opens rfc2217://HOST:PORT's HOST:PORT; null with the last error and its
+// cause set.
 HandleObject* open_rfc2217(const char* address);
+
+// Takes HOST:PORT apart (either out may be null); false with the reason,
+// which names the wrong part, for an address that cannot be one.
+bool parse_address(const char* address, std::string* host, long* port, std::string* why);
 
 }  // namespace posix

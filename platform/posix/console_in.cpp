@@ -27,6 +27,8 @@ namespace {
 // takes far longer. 50 ms tells them apart over a slow link too.
 constexpr int64_t kEscWaitMs = 50;
 
+using Guard = std::lock_guard<std::mutex>;
+
 struct ConsoleInput : HandleObject {
     ConsoleInput() { fd = 0; }
     BOOL close() override { return TRUE; }  // standard input stays open
@@ -94,6 +96,21 @@ void pump(int wait_ms) {
 
 }  // namespace
 
+// Whether ESC waits among the keys not yet read, for the network port's
+// waits (net_serial.cpp): they end early on it, so that the program's own
+// look at the keys comes round in time. Nothing is taken from the queue, and
+// a terminal that the program has not read keys from yet is left alone.
+bool esc_waiting() {
+    Guard g(mutex);
+    if (!raw || !term::input_ready()) return false;
+    pump(0);
+    if (!pending.empty() && (closed || now_ms() - pending_since >= kEscWaitMs)) decode(true);
+    for (const INPUT_RECORD& r : queue)
+        if (r.Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE && !(r.Event.KeyEvent.dwControlKeyState & LEFT_ALT_PRESSED))
+            return true;
+    return false;
+}
+
 HandleObject* open_console_input(DWORD) {
     if (!term::input_ready()) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -104,7 +121,7 @@ HandleObject* open_console_input(DWORD) {
 
 }  // namespace posix
 
-using Guard = std::lock_guard<std::mutex>;
+using posix::Guard;
 
 extern "C" {
 

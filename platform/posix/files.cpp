@@ -137,6 +137,8 @@ void set_error_with_text(DWORD code, const std::string& text) {
     last_error_text = text;
 }
 
+std::string error_text(DWORD code) { return code == last_error ? last_error_text : std::string(); }
+
 }  // namespace posix
 
 using posix::HandleObject;
@@ -218,6 +220,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         o = posix::open_console_input(access);
     } else if (int n = com_number(name)) {
         o = posix::open_serial(n, access, creation);
+    } else if (strncmp(name, "\\\\.\\", 4) == 0) {
+        // The device namespace, as Windows' \\.\COM10: here any port's name.
+        o = posix::open_serial_path(name + 4, access, creation, true);
     } else {
         int mode;
         bool r = access & GENERIC_READ, w = access & (GENERIC_WRITE | FILE_APPEND_DATA);

@@ -37,12 +37,21 @@ HandleObject* handle_close(HANDLE h, bool* permanent);
 void set_error_from_errno(int err);
 // Stores an error code with the cause that FormatMessageA gives for it.
 void set_error_with_text(DWORD code, const std::string& text);
+// That cause, while `code` is still the last error; else empty.
+std::string error_text(DWORD code);
 
 // Device names that CreateFileA hands to another area. Each returns a new
 // object, or null with the last error set. The areas' backends define them.
 HandleObject* open_console_output(DWORD access);
 HandleObject* open_console_input(DWORD access);
 HandleObject* open_serial(int number, DWORD access, DWORD creation);
+// A port by its name (CreateFileA's \\.\NAME): a device path or
+// rfc2217://HOST:PORT. By number, the name is RXMON_COM<n>'s or /dev/ttyS<n-1>.
+HandleObject* open_serial_path(const char* path, DWORD access, DWORD creation, bool named);
+
+// True when ESC waits on the console among the keys not yet read
+// (console_in.cpp); a network port's waits end early on it.
+bool esc_waiting();
 
 // The console backend's say over text written to standard output or error
 // while its full screen hides the user's terminal: true when it has taken

@@ -1,12 +1,15 @@
-// COM ports over termios. CreateFileA("COMn") or ("\\.\COMn") arrives here
-// as open_serial(n): the port is the name bound to n at start-up, else the
-// one in RXMON_COM<n>, else /dev/ttyS<n-1>. A device path is opened for this
-// handle alone and switched to raw bytes; rfc2217://HOST:PORT goes to the
-// network port of net_serial.cpp.
+// COM ports over termios. CreateFileA("COMn") arrives here as
+// open_serial(n): the port is the one in RXMON_COM<n>, else /dev/ttyS<n-1>;
+// CreateFileA("\\.\NAME") as open_serial_path(NAME), the name given on the
+// command line. A device path is opened for this handle alone and switched
+// to raw bytes, and its line settings are put back when it closes, as
+// serial terminals do; rfc2217://HOST:PORT goes to the network port of
+// net_serial.cpp. An open that fails leaves its cause in words beside the
+// error code, for platform_port_failure.
 //
 // Map: the terminal's handle object; line settings between DCB and termios;
 // ReadFile and WriteFile under COMMTIMEOUTS; the vanished device; port
-// names; opening; the comm calls (GetCommState, SetCommState,
+// names; the causes of a failed open; opening; the comm calls (GetCommState, SetCommState,
 // SetCommTimeouts, ClearCommError), which reach either kind of handle.
 //
 // Limits of the emulation:
@@ -25,15 +28,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <glob.h>
+#include <grp.h>
 #include <new>
 #include <poll.h>
+#include <pwd.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -120,6 +131,7 @@ DWORD baud_of(speed_t code) {
 
 // dcb holds the fields that termios cannot.
 struct SerialObject : CommObject {
+    termios found{};  // the line as the open found it, put back at the close
 #ifdef TIOCGICOUNT
     serial_icounter_struct counts{};  // line-error counters at the last ClearCommError
     bool counts_known = false;
@@ -251,6 +263,7 @@ BOOL SerialObject::write(const void* buffer, DWORD count, DWORD* done) {
 
 BOOL SerialObject::close() {
     if (fd < 0) return TRUE;
+    tcsetattr(fd, TCSANOW, &found);  // fails quietly on a device that is gone
     ioctl(fd, TIOCNXCL);  // the exclusive mark may outlive us on a device that stays open elsewhere
     return HandleObject::close();
 }
@@ -258,39 +271,196 @@ BOOL SerialObject::close() {
 // --- Port names ----------------------------------------------------------------
 
 namespace {
-// A port named on the command line, and the COM number it stands behind.
-char bound_name[256];
-int bound_number = 0;
-
 bool is_rfc2217(const char* name) { return strncasecmp(name, "rfc2217://", 10) == 0; }
+
+std::string format(const char* pattern, ...) {
+    char text[1024];
+    va_list a;
+    va_start(a, pattern);
+    vsnprintf(text, sizeof text, pattern, a);
+    va_end(a);
+    return text;
+}
+
+void copy_out(const std::string& text, char* out, int size) {
+    if (size <= 0) return;
+    size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+    memcpy(out, text.data(), n);
+    out[n] = 0;
+}
 }  // namespace
 
 }  // namespace posix
 
-// Any name with a slash: a device path, or a network address such as
-// rfc2217://HOST:PORT. COM 1 stands for it, the only port rxmon opens.
-int platform_port_number(const char* name) {
-    if (strchr(name, '/') == nullptr || strlen(name) >= sizeof posix::bound_name) return 0;
-    strcpy(posix::bound_name, name);
-    posix::bound_number = 1;
-    return posix::bound_number;
+// Any name with a slash is a device path; a name with "://" must be an
+// rfc2217 address that parses; HOST:PORT alone lacks its scheme.
+int platform_port_name(const char* name, char* why, int size) {
+    std::string reason;
+    const char* scheme_end = strstr(name, "://");
+    if (scheme_end && !posix::is_rfc2217(name))
+        reason = posix::format("%.*s:// is no scheme that rxmon knows: a network port begins with rfc2217://",
+                               static_cast<int>(std::min<ptrdiff_t>(scheme_end - name, 40)), name);
+    else if (scheme_end) posix::parse_address(name + 10, nullptr, nullptr, &reason);
+    else if (strchr(name, '/') == nullptr && strchr(name, ':'))
+        reason = posix::format("a network port needs its scheme: rfc2217://%s", name);
+    else if (strchr(name, '/') == nullptr)
+        reason = "a port is a COM port number (1 to 9), a device path or rfc2217://host:port";
+    posix::copy_out(reason, why, size);
+    return reason.empty() ? 1 : 0;
+}
+
+int platform_port_failure(DWORD code, char* out, int size) {
+    std::string cause = posix::error_text(code);
+    posix::copy_out(cause, out, size);
+    return cause.empty() ? 0 : 1;
 }
 
 namespace posix {
 
+// --- The causes of a failed open -------------------------------------------------
+
+namespace {
+
+// The serial devices that exist: adapters by their lasting names, then the
+// kernel's; a built-in UART only where the kernel found one behind it.
+std::string serial_devices() {
+    std::string list;
+    int count = 0;
+    for (const char* pattern : {"/dev/serial/by-id/*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyS*"}) {
+        glob_t g{};
+        if (glob(pattern, 0, nullptr, &g) == 0) {
+            for (size_t i = 0; i < g.gl_pathc; ++i) {
+                const char* path = g.gl_pathv[i];
+                if (strncmp(path, "/dev/ttyS", 9) == 0) {
+                    char type[16] = {};
+                    FILE* f = fopen(format("/sys/class/tty/%s/type", path + 5).c_str(), "r");
+                    bool uart = f && fgets(type, sizeof type, f) && atoi(type) != 0;
+                    if (f) fclose(f);
+                    if (!uart) continue;
+                }
+                if (++count <= 8) list += (list.empty() ? "" : ", ") + std::string(path);
+            }
+        }
+        globfree(&g);
+    }
+    if (count == 0) return " No serial device is to be found here.";
+    if (count > 8) list += format(" and %d more", count - 8);
+    return " Serial devices here: " + list + ".";
+}
+
+std::string process_name(int pid) {
+    char name[64] = {};
+    FILE* comm = fopen(format("/proc/%d/comm", pid).c_str(), "r");
+    if (comm && fgets(name, sizeof name, comm)) name[strcspn(name, "\n")] = 0;
+    if (comm) fclose(comm);
+    return format(" (pid %d, %s)", pid, name);
+}
+
+// The process that holds the device, as /proc shows it: " (pid N, NAME)",
+// or nothing. The lock's holder first (the one that keeps us out), else the
+// first other process with the device open.
+std::string holder(const struct stat& device) {
+    if (FILE* locks = fopen("/proc/locks", "r")) {
+        char line[256];
+        unsigned major = 0, minor = 0;
+        unsigned long inode = 0;
+        int pid = 0;
+        while (fgets(line, sizeof line, locks))
+            if (sscanf(line, "%*d: FLOCK %*s %*s %d %x:%x:%lu", &pid, &major, &minor, &inode) == 4 &&
+                makedev(major, minor) == device.st_dev && inode == device.st_ino && pid != getpid()) {
+                fclose(locks);
+                return process_name(pid);
+            }
+        fclose(locks);
+    }
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return "";
+    std::string found;
+    while (dirent* e = readdir(proc)) {
+        int pid = atoi(e->d_name);
+        if (pid <= 0 || pid == getpid()) continue;
+        std::string fds = format("/proc/%d/fd", pid);
+        DIR* d = opendir(fds.c_str());
+        if (d == nullptr) continue;
+        while (dirent* f = readdir(d)) {
+            struct stat st;
+            if (f->d_name[0] != '.' && stat((fds + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+                st.st_rdev == device.st_rdev) {
+                found = process_name(pid);
+                break;
+            }
+        }
+        closedir(d);
+        if (!found.empty()) break;
+    }
+    closedir(proc);
+    return found;
+}
+
+// Sets the error code and the sentence that says why `path` did not open.
+// By number, the sentences name the device; by name, the user sees it already.
+void fail_open(const char* path, bool named, int err) {
+    std::string it = named ? "it" : path;
+    struct stat st{};
+    bool exists = stat(path, &st) == 0;
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR:
+            set_error_with_text(ERROR_FILE_NOT_FOUND, format("%s does not exist.", it.c_str()) + serial_devices());
+            return;
+        case EACCES:
+        case EPERM: {
+            const group* g = exists ? getgrgid(st.st_gid) : nullptr;
+            const passwd* user = getpwuid(geteuid());
+            std::string who = user ? user->pw_name : getenv("USER") ? getenv("USER") : "$USER";
+            if (g == nullptr || !(st.st_mode & S_IRGRP) || !(st.st_mode & S_IWGRP)) {
+                const passwd* owner = exists ? getpwuid(st.st_uid) : nullptr;
+                set_error_with_text(ERROR_ACCESS_DENIED,
+                                    owner ? format("permission denied: only its owner, %s, may use %s.",
+                                                   owner->pw_name, path)
+                                          : std::string("permission denied."));
+                return;
+            }
+            set_error_with_text(ERROR_ACCESS_DENIED,
+                                format("permission denied. %s belongs to the group %s: add yourself with "
+                                       "'sudo usermod -aG %s %s', then log in again.",
+                                       path, g->gr_name, g->gr_name, who.c_str()));
+            return;
+        }
+        case EBUSY:
+        case EWOULDBLOCK:
+            set_error_with_text(ERROR_ACCESS_DENIED, format("%s is in use by another program%s.", it.c_str(),
+                                                            exists ? holder(st).c_str() : ""));
+            return;
+        case ENOTTY:
+        case EISDIR:
+            set_error_with_text(ERROR_NOT_SUPPORTED, format("%s is not a serial device.", it.c_str()));
+            return;
+        default:
+            set_error_from_errno(err);
+            set_error_with_text(GetLastError(), format("%s: %s.", named ? "the system says" : path, strerror(err)));
+    }
+}
+
+}  // namespace
+
 // --- Opening -----------------------------------------------------------------
 
 HandleObject* open_serial(int number, DWORD access, DWORD creation) {
+    char variable[32], fallback[32];
+    snprintf(variable, sizeof variable, "RXMON_COM%d", number);
+    snprintf(fallback, sizeof fallback, "/dev/ttyS%d", number - 1);
+    const char* path = getenv(variable);
+    if (path == nullptr || *path == 0) path = fallback;
+    return open_serial_path(path, access, creation, false);
+}
+
+HandleObject* open_serial_path(const char* path, DWORD access, DWORD creation, bool named) {
     // Communication devices exist or do not: there is nothing to create.
     if (creation != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    char variable[32], fallback[32];
-    snprintf(variable, sizeof variable, "RXMON_COM%d", number);
-    snprintf(fallback, sizeof fallback, "/dev/ttyS%d", number - 1);
-    const char* path = number == bound_number ? bound_name : getenv(variable);
-    if (path == nullptr || *path == 0) path = fallback;
     if (is_rfc2217(path)) return open_rfc2217(path + 10);
 
     bool r = access & GENERIC_READ, w = access & GENERIC_WRITE;
@@ -299,14 +469,13 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation) {
     do fd = ::open(path, mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        if (errno == EBUSY) SetLastError(ERROR_ACCESS_DENIED);
-        else set_error_from_errno(errno);
+        fail_open(path, named, errno);
         return nullptr;
     }
     termios t;
     if (!isatty(fd) || tcgetattr(fd, &t) != 0) {
         ::close(fd);
-        SetLastError(ERROR_FILE_NOT_FOUND);
+        fail_open(path, named, ENOTTY);
         return nullptr;
     }
     // One handle at a time, as Windows gives a COM port. TIOCEXCL keeps out
@@ -314,10 +483,11 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation) {
     // that asks for it, root's included, and this one's second open.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
+        fail_open(path, named, EBUSY);
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);
+    termios found = t;
     make_raw(&t);
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
         int err = errno;
@@ -328,11 +498,13 @@ HandleObject* open_serial(int number, DWORD access, DWORD creation) {
     tcflush(fd, TCIOFLUSH);
     auto* s = new (std::nothrow) SerialObject;
     if (s == nullptr) {
+        tcsetattr(fd, TCSANOW, &found);
         ::close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     s->fd = fd;
+    s->found = found;
     DCB& d = s->dcb;
     d.DCBlength = sizeof(DCB);
     d.fBinary = 1;

@@ -109,8 +109,14 @@ BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts);
 BOOL WINAPI ClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status);
 }
 
-// Not a Windows call: what a port argument that is not a number means here.
-// A device path or rfc2217://HOST:PORT is bound to a COM number, under which
-// CreateFileA then opens it; the result is that number, or 0 for a name
-// that names no port.
-int platform_port_number(const char* name);
+// Not Windows calls: port names and the causes of a failed open, which
+// only this platform can tell.
+//
+// Whether a port argument that is not a number names a port here: a device
+// path or rfc2217://HOST:PORT. 1 if so; else 0, with the reason in `why`
+// (a phrase without a final full stop). The name then reaches the port as
+// CreateFileA's \\.\NAME.
+int platform_port_name(const char* name, char* why, int size);
+// The cause of the last failed port open, when the platform knows more than
+// the error code `code` says: 1 with a sentence in `out`, else 0.
+int platform_port_failure(DWORD code, char* out, int size);

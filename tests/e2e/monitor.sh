@@ -6,8 +6,8 @@ set -u
 . "$(dirname "$0")/monitor_lib.sh"
 
 # The prompt: x and 0 change nothing, 5 takes COM 5 (missing here); ESC gives up.
-start_rxmon abc
-check "abc is no port: the prompt" wait_for 5 "Press its number"
+start_rxmon
+check "the prompt" wait_for 5 "Press its number"
 keys x 0
 sleep 0.5
 check "x and 0 ignored" [ ! -s "$work/exit" ]
@@ -18,9 +18,9 @@ start_rxmon
 check "prompt without arguments" wait_for 5 "Press its number"
 keys Escape
 check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
-# A port out of range, nothing to draw on, or no keyboard to ask for the
-# port: one line saying why, exit code 1 at once, the terminal's settings
-# as they were.
+# A port out of range or a name rxmon cannot take (never the prompt),
+# nothing to draw on, or no keyboard to ask for the port: one line saying
+# why, exit code 1 at once, the terminal's settings as they were.
 while IFS='|' read -r run says; do
     start_in_terminal "s=\$(stty -g); timeout 3 env $run 2>$work/err; c=\$?; [ \"\$s\" = \"\$(stty -g)\" ] || c=stty; (exit \$c)"
     check "${run/$rxmon/rxmon} ends with 1" [ "$(wait_exit 5)" = 1 ]
@@ -29,21 +29,18 @@ done <<END
 $rxmon 10 </dev/null|COM10? Use 1 to 9.
 $rxmon 0|COM0?
 $rxmon -3|COM-3?
+$rxmon abc|abc is not a port that rxmon can open: a port is a COM port number
+$rxmon localhost:2217|needs its scheme: rfc2217://localhost:2217.
+$rxmon rfc2217://127.0.0.1:99999|the port number 99999 is outside 1 to 65535.
+$rxmon rfc2217://h:|the port number after the host is empty
+$rxmon tcp://h:1|tcp:// is no scheme that rxmon knows
+$rxmon /$(printf %0201d 0)|name is too long: 202 characters
 TERM=dumb $rxmon 1|TERM=dumb cannot move the cursor
 TERM=nonesuch $rxmon 1|TERM=nonesuch is not in the terminfo database
 -u TERM $rxmon 1|TERM is not set
 $rxmon 1 >$work/out|standard output is not a terminal
 $rxmon </dev/null|give the COM port (1-9) as the first argument
 END
-
-# press_esc: ESC, then the exit code and the milliseconds it took.
-press_esc() {
-    keys Escape
-    local start code
-    start=$(date +%s%N)
-    code=$(wait_exit 3)
-    echo "$code $((($(date +%s%N) - start) / 1000000))"
-}
 
 # Found at 38400 after two unanswered model queries at 115200 and 57600 each;
 # the tone's keys with ALSA's null device as the sound card (the tone itself

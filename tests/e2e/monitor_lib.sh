@@ -91,3 +91,12 @@ wait_exit() {
     echo "still running"
     return 1
 }
+
+# press_esc: ESC, then the exit code and the milliseconds it took.
+press_esc() {
+    keys Escape
+    local start code
+    start=$(date +%s%N)
+    code=$(wait_exit 3)
+    echo "$code $((($(date +%s%N) - start) / 1000000))"
+}

@@ -199,5 +199,7 @@ DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, va_list*
 
 }  // extern "C"
 
-// The fake knows its ports by number alone, as Windows does.
-int platform_port_number(const char*) { return 0; }
+// The fake knows its ports by number alone, as Windows does, and no cause
+// beyond the error code.
+int platform_port_name(const char*, char* why, int) { return why[0] = 0, 0; }
+int platform_port_failure(DWORD, char*, int) { return 0; }

@@ -1,6 +1,7 @@
 // The POSIX serial backend against a real pseudo-terminal: the test holds
 // the master side and plays the far end of the line; COM7 is the slave, or
 // the same slave served by Debian's ser2net as rfc2217://127.0.0.1:PORT.
+// (What cannot be a line, and why: tests/e2e/ports.sh.)
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -166,20 +167,4 @@ TEST_F(PtyLine, AVanishedDeviceFailsEveryCallAtOnce) {
     EXPECT_LT(ms_since(start), 500);
 }
 
-// A missing device, one that is no terminal, a server that connects and then
-// never says a word, a refused connection, an unknown host: no open, in time.
-TEST(SerialNames, WhatCannotBeALineFailsTheOpenInTime) {
-    int port = 0, silent = listener(&port);
-    ASSERT_GE(silent, 0);
-    std::string url = "rfc2217://127.0.0.1:" + std::to_string(port);
-    for (const char* name : {"/nonexistent/tty", "/dev/null", url.c_str(), "rfc2217://127.0.0.1:1",
-                             "rfc2217://no-such-host.invalid:2000"}) {
-        setenv("RXMON_COM8", name, 1);
-        auto start = Clock::now();
-        EXPECT_EQ(port_open(8, 9600, 8, 0, 1), 1) << name;
-        EXPECT_LT(ms_since(start), 3000) << name;
-        EXPECT_TRUE(name[0] != '/' || GetLastError() == ERROR_FILE_NOT_FOUND) << name << ": " << GetLastError();
-    }
-    close(silent);
-}
 }  // namespace

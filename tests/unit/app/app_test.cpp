@@ -182,6 +182,18 @@ TEST_F(Panels, ThePeakHoldsThenFallsWithinTwoSecondsAndTheStripMovesEachSecond) 
     options.history = 0;
 }
 
+// Where the platform tells no cause (Windows), the error code names it if it can.
+TEST(OpenFailure, TheCodeNamesNotFoundOrInUseElseTheOldSentenceStays) {
+    mon.port_name[0] = 0, mon.port_number = 3;
+    for (auto [code, cause] : {std::pair<DWORD, std::string>{ERROR_FILE_NOT_FOUND, "not found"},
+                               {ERROR_PATH_NOT_FOUND, "not found"}, {ERROR_ACCESS_DENIED, "in use or not permitted"},
+                               {ERROR_SHARING_VIOLATION, "in use or not permitted"}, {0, "absent or in use"}}) {
+        char line[1400];
+        open_failure_text(line, code);
+        EXPECT_EQ(line, "COM3 cannot be opened: " + cause + ".\n") << code;
+    }
+}
+
 // The tone's pitch for a reading; its sound is measured on the backend.
 TEST(Tone, PitchTableRisesFrom80HzByOneHertzThenBySixPerMilleAndMutingSilences) {
     build_pitch_table();

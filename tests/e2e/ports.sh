@@ -1,0 +1,77 @@
+# Ports a user can trust: each open failure names its cause, with exit code 1
+# within 3 s; ESC ends rxmon within 1.5 s against misbehaving RFC 2217
+# servers and a slow resolver; a searched line keeps its settings.
+# (Names refused at start-up: monitor.sh; a port that comes back: reconnect.sh.)
+set -u
+. "$(dirname "$0")/monitor-lib"
+servers=()
+trap 'kill "${servers[@]}" 2>/dev/null; cleanup' EXIT
+hostile() {  # hostile MODE: a misbehaving server (tests/e2e/hostile_rfc2217.py) on port $port
+    python3 "$(dirname "$0")/hostile_rfc2217.py" "$1" "$work/$1.port" >/dev/null 2>&1 &
+    servers+=($!)
+    for _ in $(seq 100); do [ -s "$work/$1.port" ] && break; sleep 0.05; done
+    port=$(cat "$work/$1.port")
+}
+said() { tmux -L "$socket" capture-pane -pJ -t 0 | grep -qF -- "$1" || { screen; return 1; }; }  # lines joined
+
+start_sim --baud 38400
+line=$RXMON_COM1
+tmux -L "holder-$$" new-session -d -x 80 -y 25 "exec $rxmon $line 0"
+sockets+=("holder-$$")
+holder=$(tmux -L "holder-$$" display -p -t 0 '#{pane_pid}')
+for _ in $(seq 50); do grep -q "FLOCK.* $holder " /proc/locks && break; sleep 0.1; done
+as_nobody=
+if [ "$(id -u)" = 0 ]; then  # a line of the group dialout, tried by a user outside it
+    first_sim=$sim_pid
+    start_sim --baud 38400 && sims_kept=$sim_pid && sim_pid=$first_sim
+    chgrp dialout "$RXMON_COM1" && chmod 660 "$RXMON_COM1" && chmod 755 "$work"
+    as_nobody="setpriv --reuid=65534 --regid=65534 --clear-groups $rxmon $RXMON_COM1 0|group dialout: add yourself with 'sudo usermod -aG dialout nobody', then log in again."
+fi
+hostile silent
+while IFS='|' read -r run says; do
+    [ -n "$run" ] || continue
+    start=$(date +%s%N)
+    start_in_terminal "$run"
+    code=$(wait_exit 5)
+    took=$((($(date +%s%N) - start) / 1000000))
+    check "$run: exit 1 within 3 s ($took ms)" [ "$code" = 1 -a "$took" -le 3000 ]
+    check "$run: says why" said "$says"
+done <<END
+$as_nobody
+$rxmon $line 0|$line cannot be opened: it is in use by another program (pid $holder, rxmon).
+$rxmon --reconnect /dev/null 0|/dev/null cannot be opened: it is not a serial device.
+$rxmon rfc2217://127.0.0.1:1 0|127.0.0.1 refused the connection: no port server listens on its port 1.
+$rxmon rfc2217://nosuchhost.invalid:2217 0|the host nosuchhost.invalid is not known.
+$rxmon rfc2217://127.0.0.1:$port 0|did not report the line within 2 s: it is not an RFC 2217 port server.
+$rxmon /dev/ttyNONE 0|/dev/ttyNONE cannot be opened: it does not exist.
+END
+[ -n "${sims_kept:-}" ] && kill "$sims_kept"
+check "a missing device: the serial devices listed" bash -c "tmux -L $socket capture-pane -pJ -t 0 |
+    grep -qE 'exist\. (Serial devices here: /dev/|No serial device is to be found here\.)'"
+tmux -L "holder-$$" send-keys -t 0 Escape
+for _ in $(seq 50); do kill -0 "$holder" 2>/dev/null || break; sleep 0.1; done
+
+# The line as it was found (at 1200 baud, CR read as LF), after a search
+# through three rates.
+stty -F "$line" 1200 icrnl
+before=$(stty -g -F "$line")
+start_rxmon "$line" 0
+check "found at 38400" wait_for 10 "38400 baud"
+set -- $(press_esc)
+check "line settings put back" [ "$(stty -g -F "$line")" = "$before" ]
+
+# ESC at a random moment against each misbehaving server, and while a
+# resolver takes 4 s: exit code 0 within 1.5 s.
+resolver="LD_PRELOAD=$build/tests/libtest_resolver.so RESOLVER_SLOW_MS=4000"
+for mode in ignore late slow parity9 resolver; do
+    if [ $mode = resolver ]; then env=$resolver url=rfc2217://scanner.test:$(cat "$work/ignore.port")
+    else hostile $mode && env= url=rfc2217://127.0.0.1:$port; fi
+    for try in 1 2; do
+        start_in_terminal "env $env $rxmon $url 0"
+        [ $mode = resolver ] || wait_for 5 "scanner view" >/dev/null
+        sleep "$((RANDOM % 3)).$((RANDOM % 10))"
+        set -- $(press_esc)
+        check "$mode, try $try: ESC ends with 0 within 1.5 s ($2 ms)" [ "$1" = 0 -a "$2" -le 1500 ]
+    done
+done
+finish
