@@ -3,7 +3,7 @@
 # servers and a slow resolver; a searched line keeps its settings.
 # (Names refused at start-up: monitor.sh; a port that comes back: reconnect.sh.)
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 servers=()
 trap 'kill "${servers[@]}" 2>/dev/null; cleanup' EXIT
 hostile() {  # hostile MODE: a misbehaving server (tests/e2e/hostile_rfc2217.py) on port $port

@@ -3,7 +3,7 @@
 # 5 s each time, with memory, descriptors and threads as after the first;
 # ESC ends the wait. (ser2net stopped and started: network_port.sh.)
 set -u
-. "$(dirname "$0")/monitor-lib"
+. "$(dirname "$0")/monitor_lib.sh"
 link=$work/scanner
 usage() {  # resident KiB, descriptors, threads
     echo "$(awk '/^VmRSS/ {print $2}' /proc/$pid/status) $(ls /proc/$pid/fd | wc -l) $(awk '/^Threads/ {print $2}' /proc/$pid/status)"
