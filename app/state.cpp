@@ -2,6 +2,7 @@
 // --reconnect, the wait for a port that has gone.
 #include "app/state.h"
 
+#include "app/aids.h"
 #include "app/monitor.h"
 #include "app/options.h"
 #include "console/screen.h"
@@ -44,6 +45,7 @@ int32_t try_open(int32_t baud, char* failure) {
 }
 
 void open_failed(const char* failure) {
+    aids_ended();
     scr_restore();
     con_print(failure);
     prog_exit(1);

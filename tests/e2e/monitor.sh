@@ -136,7 +136,7 @@ unplugged monitoring
 # No scanner: "[Autobaud]" through the first five rates, then the
 # no-communication text, blinking; unplugged during the search.
 start_sim --baud 9600 --drop 1 --unplug 12 --log-file "$work/sim.log"
-start_rxmon 1 0
+start_rxmon --log "$work/unplugged.csv" 1 0
 check "autobaud first" wait_for 3 "[Autobaud]"
 sleep 3
 check "still autobaud after 3 s" bash -c "tmux -L $socket capture-pane -p -t 0 | grep -qF '[Autobaud]'"
@@ -147,4 +147,5 @@ phases=$(for _ in $(seq 30); do tmux -L "$socket" capture-pane -e -p -t 0 | sed 
 check "the status shows in red" grep -qF '[91m[no comm' <<<"$phases"
 check "and vanishes into the blue" grep -qF '[34m[no comm' <<<"$phases"
 unplugged searching
+check "the log ends with the run" [ "$(cut -d, -f8 "$work/unplugged.csv" | paste -sd/)" = "event/started/ended" ]
 finish
