@@ -21,6 +21,12 @@ void aids_found(const char* model);
 void aids_pass(const char* model, int32_t level, int32_t tuning, int32_t frequency, int32_t signal);
 // The model query went unanswered twice.
 void aids_lost();
+// A search of the rates begins: at the start, and when a port that went
+// away is back (aids_back, which counts the reconnection).
+void aids_searching();
+void aids_back();
+// Under --reconnect the port went away, or was not there at the start.
+void aids_waiting();
 void aids_ended();
 
 // Peak hold on the monitor's millisecond clock: the highest recent reading

@@ -20,6 +20,7 @@ void monitor_main() {
     crash_install(nullptr, 0, T("rxmon-last-crash-info.txt"));
     monitor_startup();
     show_status(0);
+    aids_searching();
     baud_loop();
 }
 

@@ -72,6 +72,7 @@ void open_at_baud(int32_t baud) {
 void wait_for_port() {
     mon.signal_index = 0;
     show_status(-2);
+    aids_waiting();
     char failure[1400];
     int32_t pause_ms = 1000;
     // Back, the search starts again from its first rate.
@@ -92,4 +93,5 @@ void wait_for_port() {
     mon.connected = 0;
     mon.lost_count = 0;
     show_status(0);
+    aids_back();
 }

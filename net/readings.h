@@ -30,6 +30,7 @@ struct Readings {
 extern Readings readings_draft;
 // Turned on once a server runs; until then publishing costs nothing.
 void readings_enable();
+bool readings_enabled();
 // Stamps the draft with the next seq and makes it the latest; the caller
 // has set its time.
 void readings_publish();
