@@ -20,17 +20,24 @@ p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
 sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
 check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
 check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $version" ]
-# Options stand anywhere; one rxmon does not know, or one without its value,
-# ends with why, the usage and 2; a negative number is still a port.
+# Options stand anywhere before "--", and a value is the next word or
+# follows "="; an unknown option, a value missing or given twice ends with
+# why, the usage and 2; --help answers wherever it stands; a value too long
+# ends with 1; a negative number is still a port.
 while IFS='|' read -r arguments code text; do
     status=0
     err=$(timeout 5 "$rxmon" $arguments </dev/null 2>&1 >/dev/null) || status=$?
-    check "rxmon $arguments: $code, $text" [ "$status" = "$code" ] && check "says $text" grep -qF -- "$text" <<<"$err"
-done <<'CASES'
+    check "rxmon ${arguments:0:40}: $code, $text" [ "$status" = "$code" ] && check "says $text" grep -qF -- "$text" <<<"$err"
+done <<CASES
 --peak 1 --frobnicate|2|unknown option --frobnicate
 1 --log|2|--log needs a file name
 -x|2|Usage: rxmon [OPTION...]
 --reconnect -3|1|COM-3? Use 1 to 9.
+--log --peak 1|2|--log needs a file name
+--log a --log b 1|2|--log is given twice
+--bogus --help|0|
+--log=$work/x.csv --peak -- -3|1|COM-3? Use 1 to 9.
+--log=$(printf %0260d 0) 1|1|too long: 260 characters, where 259
 CASES
 check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
