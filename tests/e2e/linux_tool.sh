@@ -39,6 +39,13 @@ done <<CASES
 --log=$work/x.csv --peak -- -3|1|COM-3? Use 1 to 9.
 --log=$(printf %0260d 0) 1|1|too long: 260 characters, where 259
 CASES
+# scripts/run with options alone runs them on the simulator, as it does
+# without any; a value of its own (the log's name) is not taken for a port.
+start_in_terminal "RXMON_BUILD=$build $(dirname "$0")/../../scripts/run --peak --log $work/run.csv"
+check "scripts/run --peak --log FILE: on the simulator" wait_for 20 "38400 baud"
+keys Escape
+check "ESC ends both" [ "$(wait_exit 5)" = 0 ]
+check "... the log written" grep -q ',found at 38400 baud$' "$work/run.csv"
 check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
 # The manual pages render without a single warning from groff.
