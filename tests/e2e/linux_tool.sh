@@ -69,6 +69,7 @@ done
 deb=$(ls "$work"/package/rxmon_"$version"_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
+check "the package's copyright: the MIT licence of LICENSE" bash -c "grep -qx 'License: Expat' \"\$1\" && grep -q '^MIT License' \"\$2\"" _ "$work/root/usr/share/doc/rxmon/copyright" "$(dirname "$0")/../../LICENSE"
 check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1.gz" ]
 check "lintian finds no error in the package" lintian --fail-on error "$deb"
 check "the package recommends gnuplot-nox for rxmon-plot" [ "$(dpkg-deb -f "$deb" Recommends)" = gnuplot-nox ]
