@@ -36,7 +36,8 @@ done <<CASES
 --log --peak 1|2|--log needs a file name
 --log a --log b 1|2|--log is given twice
 --bogus --help|0|
---log=$work/x.csv --peak -- -3|1|COM-3? Use 1 to 9.
+--log= 1|2|--log needs a file name
+--log=$work/x.csv --peak -- -x|1|no screen to draw on
 --log=$(printf %0260d 0) 1|1|too long: 260 characters, where 259
 CASES
 # scripts/run with options alone runs them on the simulator, as it does
