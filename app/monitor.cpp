@@ -27,28 +27,25 @@ void monitor_main() {
 namespace {
 [[noreturn]] void refuse(const char* line);
 
-// A first argument that is not a number must name a port where the platform
-// knows names (device paths, network ports); up to 200 characters, so that
-// the title still holds it. A name it cannot take ends the start-up, saying
-// why: it never falls through to the prompt.
-bool take_port_name(const char* arguments, const char** rest) {
-    const char* start = txt_skip_blanks(arguments);
-    const char* end = start;
-    while (*end && !cc_is(*end, CC_BLANK)) ++end;
-    if (end == start) return false;
+// A first argument that is not a number is a port's name where it is
+// clearly meant as one: a path, an address (a scheme, or HOST:PORT), or a
+// name too long for the title (over 200 characters). A name the platform
+// cannot take ends the start-up, saying why. Any other word (abc) leads to
+// the prompt, as it always did.
+bool take_port_name(const char* word) {
+    int32_t length = txt_len(word);
     char line[700], why[400];
-    if (end - start > 200) {
-        fmt_format(line, T("The port's name is too long: %i characters, where 200 at most are taken.\n"),
-                   static_cast<int32_t>(end - start));
+    if (length > 200) {
+        fmt_format(line, T("The port's name is too long: %i characters, where 200 at most are taken.\n"), length);
         refuse(line);
     }
-    txt_copy_n(mon.port_name, start, static_cast<int>(end - start));
+    if (!txt_find(word, txt_char('/')) && !txt_find(word, txt_char(':'))) return false;
+    txt_copy(mon.port_name, word);
     if (!platform_port_name(mon.port_name, why, sizeof why)) {
         if (!why[0]) txt_copy(why, T("a port is given by its COM number, 1 to 9"));
         fmt_format(line, T("%s is not a port that rxmon can open: %s.\n"), mon.port_name, why);
         refuse(line);
     }
-    *rest = end;
     return true;
 }
 
@@ -81,12 +78,13 @@ void check_console(bool port_given) {
 void monitor_startup() {
     static char arguments[32768];
     program_path(nullptr, nullptr, arguments);
-    take_options(arguments);
-    const char* rest = arguments;
+    // The port, then the sound choice; any further arguments are not read.
+    const char* words[2] = {"", ""};
+    take_options(arguments, words, 2);
     int32_t port = 0;
-    bool from_command_line = num_parse(arguments, &rest, &port) == 0;
+    bool from_command_line = num_parse(words[0], nullptr, &port) == 0;
     // A named port takes COM 1's slot in the port table.
-    if (!from_command_line && take_port_name(arguments, &rest)) from_command_line = true, port = 1;
+    if (!from_command_line && take_port_name(words[0])) from_command_line = true, port = 1;
     // The prompt offers only 1 to 9: a number out of range can only be given.
     if (from_command_line && (port < 1 || port > 9)) {
         out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);
@@ -125,7 +123,7 @@ void monitor_startup() {
 
     if (from_command_line) {
         int32_t choice;
-        if (num_parse(rest, nullptr, &choice) == 0) mon.sound_choice = choice;
+        if (num_parse(words[1], nullptr, &choice) == 0) mon.sound_choice = choice;
     }
     // Without its thread (the process limit reached) there is no tone to
     // play and no one to answer the quit handshake: Beep output, as when no

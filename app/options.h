@@ -1,5 +1,5 @@
 // Options add to the monitor and never change it: each is a word that starts
-// with '-' and may stand anywhere among the arguments; the port and the sound
+// with '-' and may stand anywhere among the arguments before "--"; the port and the sound
 // choice are what is left. Without options rxmon is as it always was.
 #pragma once
 
@@ -16,11 +16,13 @@ struct MonitorOptions {
 
 extern MonitorOptions options;
 
-// Takes the options out of the argument text in place. --help, -h and
-// --version are answered here (exit 0); an option rxmon does not know, or
-// one without its value, prints why and the usage on error output and ends
-// with 2. A negative number is an argument, not an option.
-void take_options(char* arguments);
+// Takes the options out of the argument text, read left to right; "--"
+// ends them. --help, -h and --version are answered first, wherever they
+// stand (exit 0). An option rxmon does not know, or one without its value,
+// prints why and the usage on error output and ends with 2; a value too long
+// ends with 1. A negative number is an argument, not an option. The other
+// arguments, plain, go to words (at most max); returns how many there were.
+int32_t take_options(const char* arguments, const char* words[], int32_t max);
 
 // The usage text on this output; 0 when it arrived whole.
 int32_t print_usage(HANDLE output);

@@ -10,75 +10,104 @@
 MonitorOptions options;
 
 namespace {
-// The next word of the text: its start and its end; a word in double quotes
-// (as a command line quotes a path with blanks) runs to the closing quote.
-const char* next_word(const char* text, const char** end) {
-    const char* start = txt_skip_blanks(text);
-    const char* p = start;
-    if (*p == '"') {
-        for (++p; *p && *p != '"';) ++p;
-        if (*p) ++p;
-    } else {
-        while (*p && !cc_is(*p, CC_BLANK)) ++p;
-    }
-    *end = p;
-    return start;
+// Each option: a switch sets its flag; one with a value fills its text.
+struct Option {
+    const char* name;
+    int16_t* flag;
+    char* value;
+    int32_t size;  // of value, with its zero
+    const char* what;
+};
+
+[[noreturn]] void refuse_option(const char* why, const char* word, int32_t code = 2) {
+    char shown[204];
+    txt_copy_n(shown, word, 200);
+    out_printf(std_err, why, shown);
+    if (code == 2) print_usage(std_err);
+    prog_exit(code);
 }
 
-bool word_is(const char* start, const char* end, const char* name) {
-    name = txt_unscramble(name);
-    int32_t n = txt_len(name);
-    return end - start == n && txt_compare_n(start, name, n) == 0;
-}
-
-[[noreturn]] void refuse_option(const char* why, const char* start, const char* end) {
-    char word[300];
-    txt_copy_n(word, start, static_cast<int>(end - start > 200 ? 200 : end - start));
-    out_printf(std_err, why, word);
-    print_usage(std_err);
-    prog_exit(2);
-}
-}  // namespace
-
-void take_options(char* arguments) {
-    char rest[32768];
-    rest[0] = 0;
-    const char* end;
-    for (const char* word = next_word(arguments, &end); *word; word = next_word(end, &end)) {
-        bool option = word[0] == '-' && word[1] && !cc_is(word[1], CC_DIGIT);
-        if (!option) {
-            int32_t length = txt_len(rest);
-            if (length) rest[length++] = ' ';
-            txt_copy_n(rest + length, word, static_cast<int>(end - word));
-            continue;
-        }
-        if (word_is(word, end, T("--version"))) {
+// --help and --version answer wherever they stand before "--", whatever
+// else the line holds: who asks for the usage gets it.
+void answer_help(const char* arguments, char* word) {
+    for (const char* at = arguments; (at = txt_next_arg(at, word)) != nullptr;) {
+        if (txt_compare(word, T("--")) == 0) return;
+        if (txt_compare(word, T("--version")) == 0) {
             short_write_report = 0;
             prog_exit(out_print(std_out, T("rxmon " RXMON_VERSION "\n")) ? 1 : 0);
         }
-        if (word_is(word, end, T("--help")) || word_is(word, end, T("-h"))) {
+        if (txt_compare(word, T("--help")) == 0 || txt_compare(word, T("-h")) == 0) {
             // A reader that stops early (rxmon --help | head -1) is no
             // internal failure; a text that did not arrive whole still ends
             // with 1.
             short_write_report = 0;
             prog_exit(print_usage(std_out) ? 1 : 0);
         }
-        if (word_is(word, end, T("--reconnect"))) options.reconnect = 1;
-        else if (word_is(word, end, T("--peak"))) options.peak = 1;
-        else if (word_is(word, end, T("--history"))) options.history = 1;
-        else if (word_is(word, end, T("--log"))) {
-            const char* option_end = end;
-            const char* path = next_word(end, &end);
-            if (*path == '"') ++path;
-            const char* path_end = end > path && end[-1] == '"' ? end - 1 : end;
-            if (path_end == path || path_end - path >= static_cast<int>(sizeof options.log_path))
-                refuse_option(T("rxmon: %s needs a file name (at most 259 characters).\n"), word, option_end);
-            txt_copy_n(options.log_path, path, static_cast<int>(path_end - path));
-        } else {
-            refuse_option(T("rxmon: unknown option %s\n"), word, end);
-        }
     }
-    txt_copy(arguments, rest);
+}
+}  // namespace
+
+int32_t take_options(const char* arguments, const char* words[], int32_t max) {
+    const Option table[] = {
+        {T("--reconnect"), &options.reconnect, nullptr, 0, nullptr},
+        {T("--peak"), &options.peak, nullptr, 0, nullptr},
+        {T("--history"), &options.history, nullptr, 0, nullptr},
+        {T("--log"), nullptr, options.log_path, sizeof options.log_path, T("a file name")},
+    };
+    static char plain[32768];
+    char* word = plain;
+    answer_help(arguments, word);
+    int32_t count = 0;
+    bool options_end = false;
+    for (const char* at = arguments; (at = txt_next_arg(at, word)) != nullptr;) {
+        char* next = word + txt_len(word) + 1;
+        if (options_end || word[0] != '-' || !word[1] || cc_is(word[1], CC_DIGIT)) {
+            if (count < max) words[count] = word, word = next;
+            ++count;
+            continue;
+        }
+        if (txt_compare(word, T("--")) == 0) {
+            options_end = true;
+            continue;
+        }
+        char* equals = txt_find(word, txt_char('='));
+        if (equals) *equals = 0;
+        const Option* o = table;
+        while (o < table + sizeof table / sizeof *table && txt_compare(word, o->name) != 0) ++o;
+        if (o == table + sizeof table / sizeof *table || (equals && !o->value)) {
+            if (equals) *equals = '=';
+            refuse_option(T("rxmon: unknown option %s\n"), word);
+        }
+        if (o->flag) {
+            *o->flag = 1;
+            continue;
+        }
+        // The value is the rest of --name=VALUE, or else the next argument,
+        // unless that one starts with '-': --log --peak is a missing name,
+        // not a file called --peak.
+        const char* value = equals ? equals + 1 : nullptr;
+        if (!value) {
+            at = txt_next_arg(at, next);
+            value = at && next[0] != '-' ? next : nullptr;
+        }
+        char line[400];
+        if (!value || !value[0]) {
+            fmt_format(line, T("rxmon: %s needs %s (%s=VALUE for one that starts with -).\n"), o->name, o->what,
+                       o->name);
+            refuse_option(line, word);
+        }
+        if (o->value[0]) {
+            fmt_format(line, T("rxmon: %s is given twice.\n"), o->name);
+            refuse_option(line, word);
+        }
+        if (txt_len(value) >= o->size) {
+            fmt_format(line, T("rxmon: the value of %s is too long: %i characters, where %i at most are taken.\n"),
+                       o->name, txt_len(value), o->size - 1);
+            refuse_option(line, word, 1);
+        }
+        txt_copy(o->value, value);
+    }
+    return count;
 }
 
 int32_t print_usage(HANDLE output) {
@@ -93,7 +122,8 @@ int32_t print_usage(HANDLE output) {
         "PORT   the scanner's port: a COM port number, 1 to 9. On Linux also a\n"
         "       device path, such as /dev/ttyUSB0, or a serial port on the\n"
         "       network served with RFC 2217, as rfc2217://HOST:PORT.\n"
-        "       Without PORT rxmon asks for a number by key.\n"
+        "       Without PORT, or with a word that names none (abc), rxmon\n"
+        "       asks for a number by key.\n"
         "SOUND  0 for beeps, or n for the tone on sound device n-1 (default\n"
         "       1; beeps when the device cannot be opened).\n"
         "\n"
@@ -101,7 +131,12 @@ int32_t print_usage(HANDLE output) {
         "  --reconnect   wait for a port that goes away, or is not there yet\n"
         "  --peak        hold the highest recent signal; P resets it\n"
         "  --history     a strip of the signal over the last 20 seconds\n"
-        "  --log FILE    append every reading to FILE, as CSV\n"
+        "  --log FILE    append every reading to FILE, as CSV (--log=FILE for\n"
+        "                a name that starts with -)\n"
+        "  --            ends the options: what follows is PORT and SOUND\n"
+        "\n"
+        "Options are read from left to right; --help, -h or --version answers\n"
+        "wherever it stands, whatever else is given.\n"
         "\n"
         "On Linux COM n is the port named by the environment variable\n"
         "RXMON_COM<n> (a device path or rfc2217://HOST:PORT), or else the\n"
@@ -117,6 +152,7 @@ int32_t print_usage(HANDLE output) {
         "\n"
         "Exit status: 0 after ESC; 1 when the port is not given, not valid or\n"
         "cannot be opened, when the log cannot be opened, when the scanner's\n"
-        "line goes away, and on any other failure; 2 for an option rxmon does\n"
-        "not know.\n"));
+        "line goes away, when an option's value is too long, and on any other\n"
+        "failure; 2 for an option rxmon does not know, or one whose value is\n"
+        "missing or given twice.\n"));
 }

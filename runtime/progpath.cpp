@@ -3,20 +3,11 @@
 #include "runtime/txt.h"
 
 void program_path(char* directory, char* file_name, char* arguments) {
-    static char buffer[32768];
-    txt_copy_n(buffer, GetCommandLineA(), sizeof buffer - 1);
-    char* end;
-    if (buffer[0] == '"') {
-        mem_move(buffer + 1, buffer, txt_len(buffer + 1) + 1);
-        end = txt_find(buffer, txt_char('"'));
-        if (end) mem_move(end + 1, end, txt_len(end + 1) + 1);
-        else end = buffer + txt_len(buffer);
-    } else {
-        end = buffer;
-        while (*end && !cc_is(*end, CC_BLANK)) ++end;
-    }
+    static char buffer[32768], line[32768];
+    txt_copy_n(line, GetCommandLineA(), sizeof line - 1);
+    const char* end = txt_next_arg(line, buffer);
+    if (!end) end = line + txt_len(line), buffer[0] = 0;
     if (arguments) txt_copy(arguments, end);
-    *end = 0;
     full_path(buffer, buffer);
     // Windows shows "\" and POSIX "/"; either ends the directory.
     char* last = nullptr;

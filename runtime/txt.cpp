@@ -177,6 +177,28 @@ char* txt_skip_blanks(char* text) {
     return text;
 }
 
+const char* txt_next_arg(const char* text, char* word) {
+    const char* p = txt_skip_blanks(text);
+    if (!*p) return nullptr;
+    bool quoted = false;
+    while (*p && (quoted || !cc_is(*p, CC_BLANK))) {
+        int32_t slashes = 0;
+        while (p[slashes] == '\\') ++slashes;
+        if (p[slashes] != '"') {
+            for (slashes += slashes == 0; slashes > 0; --slashes) *word++ = *p++;
+            continue;
+        }
+        for (int32_t i = 0; i < slashes / 2; ++i) *word++ = '\\';
+        p += slashes;
+        if (slashes % 2) *word++ = '"';
+        else if (quoted && p[1] == '"') *word++ = '"', ++p;
+        else quoted = !quoted;
+        ++p;
+    }
+    *word = 0;
+    return p;
+}
+
 void mem_move(const void* src, void* dst, int64_t count) {
     if (count <= 0 || src == dst) return;
     auto s = reinterpret_cast<uintptr_t>(src), d = reinterpret_cast<uintptr_t>(dst);

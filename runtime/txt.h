@@ -42,5 +42,14 @@ int txt_trim_left(char* text);
 char* txt_skip_blanks(char* text);
 inline const char* txt_skip_blanks(const char* text) { return txt_skip_blanks(const_cast<char*>(text)); }
 
+// The next argument of a command line, read by the Windows rules (which the
+// POSIX layer's GetCommandLineA quotes by): blanks part arguments, double
+// quotes hold blanks in, 2n backslashes before a quote are n and the quote
+// opens or closes, 2n+1 are n and a quote, a quote doubled inside quotes is
+// one, any other backslash is itself. Writes it plain, ended by a zero, to
+// word (never longer than text); returns where it ends in text, or nullptr
+// when only blanks are left.
+const char* txt_next_arg(const char* text, char* word);
+
 // Overlapping move; the source comes first.
 void mem_move(const void* src, void* dst, int64_t count);

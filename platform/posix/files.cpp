@@ -357,8 +357,11 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
     return 0;
 }
 
-// Built once from /proc/self/cmdline the way Windows would show it: arguments
-// joined by blanks, those with blanks or quotes inside put in double quotes.
+// Built once from /proc/self/cmdline the way Windows would show it, so that
+// the program reads both alike: arguments joined by blanks, an empty one or
+// one with blanks or quotes inside put in double quotes, where a quote is
+// escaped with a backslash and so are the backslashes right before a quote
+// or before the closing one. Every argument comes back whole, byte for byte.
 LPSTR WINAPI GetCommandLineA(void) {
     static std::string line = [] {
         std::string raw, result;
@@ -375,16 +378,22 @@ LPSTR WINAPI GetCommandLineA(void) {
             if (end == std::string::npos) end = raw.size();
             std::string arg = raw.substr(i, end - i);
             if (!result.empty()) result += ' ';
-            bool quote = arg.empty() || arg.find_first_of(" \t\"") != std::string::npos;
-            if (quote) {
+            if (!arg.empty() && arg.find_first_of(" \t\n\v\f\r\"") == std::string::npos) {
+                result += arg;
+            } else {
                 result += '"';
+                size_t slashes = 0;
                 for (char c : arg) {
-                    if (c == '"') result += '\\';
+                    if (c == '\\') {
+                        ++slashes;
+                    } else {
+                        if (c == '"') result.append(slashes + 1, '\\');
+                        slashes = 0;
+                    }
                     result += c;
                 }
+                result.append(slashes, '\\');
                 result += '"';
-            } else {
-                result += arg;
             }
             i = end + 1;
         }

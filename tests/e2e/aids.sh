@@ -14,7 +14,11 @@ peak_below() { peak=; peak_above; [ -n "$peak" ] && [ "$peak" -lt "$1" ]; }
 strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
 
 start_sim --baud 115200 --model B --signal sweep --silent 11:3 --switch-model 18 --log-file "$work/sim.log"
-start_rxmon --peak --history --log "$work/session.csv" 1 0
+# Names with a blank, quotes and backslashes reach rxmon whole: the port as a
+# link to the simulator's line, the log.
+port="$work/p q\\" log="$work/s \\\"q\".csv"
+ln -s "$RXMON_COM1" "$port"
+start_rxmon --peak --history --log "$(printf %q "$log")" "$(printf %q "$port")" 0
 check "the peak holds above a falling reading, marked on the bar" until_true 10 peak_above
 held=$peak
 check "then falls" until_true 5 peak_below "$held"
@@ -36,7 +40,7 @@ keys Escape
 check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
 stop_sim
 
-log=$work/session.csv
+check "the log and the port by their names" [ "$(sed -n 2p "$log" | cut -d, -f2)" = "$port" ]
 check "the header" [ "$(head -n 1 "$log")" = "time,port,model,frequency_hz,level,tuning,signal,event" ]
 check "the events in order" [ "$(cut -d, -f8 "$log" | grep . | tail -n +2 | paste -sd/)" = \
     "started/found at 115200 baud/communication lost/found at 115200 baud/model changed/ended" ]

@@ -20,18 +20,33 @@ p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
 sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
 check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
 check "the simulator's version" [ "$(timeout 5 "$sim" --version)" = "rxmon-sim $version" ]
-# Options stand anywhere; one rxmon does not know, or one without its value,
-# ends with why, the usage and 2; a negative number is still a port.
+# Options stand anywhere before "--", and a value is the next word or
+# follows "="; an unknown option, a value missing or given twice ends with
+# why, the usage and 2; --help answers wherever it stands; a value too long
+# ends with 1; a negative number is still a port.
 while IFS='|' read -r arguments code text; do
     status=0
     err=$(timeout 5 "$rxmon" $arguments </dev/null 2>&1 >/dev/null) || status=$?
-    check "rxmon $arguments: $code, $text" [ "$status" = "$code" ] && check "says $text" grep -qF -- "$text" <<<"$err"
-done <<'CASES'
+    check "rxmon ${arguments:0:40}: $code, $text" [ "$status" = "$code" ] && check "says $text" grep -qF -- "$text" <<<"$err"
+done <<CASES
 --peak 1 --frobnicate|2|unknown option --frobnicate
 1 --log|2|--log needs a file name
 -x|2|Usage: rxmon [OPTION...]
 --reconnect -3|1|COM-3? Use 1 to 9.
+--log --peak 1|2|--log needs a file name
+--log a --log b 1|2|--log is given twice
+--bogus --help|0|
+--log= 1|2|--log needs a file name
+--log=$work/x.csv --peak -- -x|1|no screen to draw on
+--log=$(printf %0260d 0) 1|1|too long: 260 characters, where 259
 CASES
+# scripts/run with options alone runs them on the simulator, as it does
+# without any; a value of its own (the log's name) is not taken for a port.
+start_in_terminal "RXMON_BUILD=$build $(dirname "$0")/../../scripts/run --peak --log $work/run.csv"
+check "scripts/run --peak --log FILE: on the simulator" wait_for 20 "38400 baud"
+keys Escape
+check "ESC ends both" [ "$(wait_exit 5)" = 0 ]
+check "... the log written" grep -q ',found at 38400 baud$' "$work/run.csv"
 check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
 # The manual pages render without a single warning from groff.
@@ -55,6 +70,7 @@ done
 deb=$(ls "$work"/package/rxmon_"$version"_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
+check "the package's copyright: the MIT licence of LICENSE" bash -c "grep -qx 'License: Expat' \"\$1\" && grep -q '^MIT License' \"\$2\"" _ "$work/root/usr/share/doc/rxmon/copyright" "$(dirname "$0")/../../LICENSE"
 check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/rxmon-sim.1.gz" ]
 check "lintian finds no error in the package" lintian --fail-on error "$deb"
 check "the package recommends gnuplot-nox for rxmon-plot" [ "$(dpkg-deb -f "$deb" Recommends)" = gnuplot-nox ]

@@ -14,10 +14,13 @@ check "x and 0 ignored" [ ! -s "$work/exit" ]
 keys 5
 check "5 chooses COM 5, which is missing" [ "$(wait_exit 5)" = 1 ]
 check "COM5 named in the failure" wait_for 2 "COM5 cannot be opened"
-start_rxmon
-check "prompt without arguments" wait_for 5 "Press its number"
-keys Escape
-check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
+# A word that is no port's name leads to the prompt too, as "-" does.
+for words in abc "- 1"; do
+    start_rxmon "$words"
+    check "rxmon $words: the prompt" wait_for 5 "Press its number"
+    keys Escape
+    check "ESC at the prompt ends with 1" [ "$(wait_exit 5)" = 1 ]
+done
 # A port out of range or a name rxmon cannot take (never the prompt),
 # nothing to draw on, or no keyboard to ask for the port: one line saying
 # why, exit code 1 at once, the terminal's settings as they were.
@@ -29,7 +32,6 @@ done <<END
 $rxmon 10 </dev/null|COM10? Use 1 to 9.
 $rxmon 0|COM0?
 $rxmon -3|COM-3?
-$rxmon abc|abc is not a port that rxmon can open: a port is a COM port number
 $rxmon localhost:2217|needs its scheme: rfc2217://localhost:2217.
 $rxmon rfc2217://127.0.0.1:99999|the port number 99999 is outside 1 to 65535.
 $rxmon rfc2217://h:|the port number after the host is empty

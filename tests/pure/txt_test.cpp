@@ -79,6 +79,20 @@ const Use kUses[] = {
     {"parse", [](char* t) { const char* end; int32_t v; num_parse(t, &end, &v); return std::string(t); }},
 };
 
+// The command line's arguments come back as the shell gave them: the POSIX
+// layer quotes them by these rules.
+TEST(Text, ArgumentsAreReadByTheWindowsQuotingRules) {
+    const char* cases[][2] = {{"  a  b\t", "a|b|"}, {"\"p q\" \"\"", "p q||"}, {"a\\\\b \\\\\"x y\"", "a\\\\b|\\x y|"},
+        {"\"a\\\"b\" \\\\\\\"c", "a\"b|\\\"c|"}, {"\"q\"\"u\" o\"t e\"s", "q\"u|ot es|"}, {"\"x\\\\\" y", "x\\|y|"},
+        {"\"open end", "open end|"}};
+    for (auto c : cases) {
+        char word[64];
+        std::string got;
+        for (const char* at = c[0]; (at = txt_next_arg(at, word)) != nullptr;) got += std::string(word) + "|";
+        EXPECT_EQ(got, c[1]) << c[0];
+    }
+}
+
 TEST(TextBytes, DataThatReadsAsAStoredTextIsNeverRewritten) {
     const char* stored = T("scanner");  // its stored form, copied before its first use
     const std::string lookalikes[] = {"\x80 33", "\x85\x05", stored};  // 0x80^' '^'3'^'3' passes the check

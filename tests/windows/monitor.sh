@@ -26,6 +26,11 @@ check "missing port is named" wait_for 2 "COM9 cannot be opened"
 wine_run "$win_build/rxmon.exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/null
 check "out-of-range port ends with 1" [ $? = 1 ]
 check "and says why" grep -q "COM12? Use 1 to 9." "$work/range.err"
+# A word that names no port leads to the prompt, as no port does.
+start_exe abc
+check "rxmon abc: the prompt" wait_for 60 "Press its number"
+keys Escape
+check "ESC at the prompt ends with 1" [ "$(wait_exit 10)" = 1 ]
 start_exe "</dev/null"
 check "no port and no keyboard ends with 1" [ "$(wait_exit 60)" = 1 ]
 check "and asks for the port as an argument" wait_for 2 "give the COM port (1-9)"
