@@ -2,6 +2,8 @@
 // else starts, so that neither the port nor the screen is touched.
 #include "app/options.h"
 
+#include "net/listen.h"
+
 #include "runtime/file.h"
 #include "runtime/fmt.h"
 #include "runtime/out.h"
@@ -10,6 +12,12 @@
 MonitorOptions options;
 
 namespace {
+#ifdef _WIN32
+constexpr bool kHttpBuilt = false;
+#else
+constexpr bool kHttpBuilt = true;
+#endif
+
 // The next word of the text: its start and its end; a word in double quotes
 // (as a command line quotes a path with blanks) runs to the closing quote.
 const char* next_word(const char* text, const char** end) {
@@ -74,6 +82,18 @@ void take_options(char* arguments) {
             if (path_end == path || path_end - path >= static_cast<int>(sizeof options.log_path))
                 refuse_option(T("rxmon: %s needs a file name (at most 259 characters).\n"), word, option_end);
             txt_copy_n(options.log_path, path, static_cast<int>(path_end - path));
+        } else if (word_is(word, end, T("--rigctl"))) {
+            const char* option_end = end;
+            const char* address = next_word(end, &end);
+            NetAddress parsed;
+            if (end - address >= static_cast<int>(sizeof options.rigctl)) address = end;
+            txt_copy_n(options.rigctl, address, static_cast<int>(end - address));
+            if (!net_address_parse(options.rigctl, &parsed))
+                refuse_option(T("rxmon: %s needs an address, [HOST:]PORT, with PORT 1 to 65535.\n"), word, option_end);
+        } else if (word_is(word, end, T("--serve")) && !kHttpBuilt) {
+            // The page's HTTP library is not built for Windows.
+            out_print(std_err, T("rxmon: --serve is not available in the Windows programs; use --rigctl or the Linux program.\n"));
+            prog_exit(2);
         } else {
             refuse_option(T("rxmon: unknown option %s\n"), word, end);
         }
@@ -102,6 +122,9 @@ int32_t print_usage(HANDLE output) {
         "  --peak        hold the highest recent signal; P resets it\n"
         "  --history     a strip of the signal over the last 20 seconds\n"
         "  --log FILE    append every reading to FILE, as CSV\n"
+        "  --rigctl [HOST:]PORT\n"
+        "                answer hamlib's rigctld protocol (read-only) on\n"
+        "                HOST (default 127.0.0.1) and PORT (hamlib's: 4532)\n"
         "\n"
         "On Linux COM n is the port named by the environment variable\n"
         "RXMON_COM<n> (a device path or rfc2217://HOST:PORT), or else the\n"
@@ -116,7 +139,8 @@ int32_t print_usage(HANDLE output) {
         "  any other   a short beep\n"
         "\n"
         "Exit status: 0 after ESC; 1 when the port is not given, not valid or\n"
-        "cannot be opened, when the log cannot be opened, when the scanner's\n"
-        "line goes away, and on any other failure; 2 for an option rxmon does\n"
-        "not know.\n"));
+        "cannot be opened, when the log cannot be opened, when --rigctl's\n"
+        "address cannot be bound, when the scanner's line goes away, and on\n"
+        "any other failure; 2 for an option rxmon does not know or a\n"
+        "malformed value.\n"));
 }
