@@ -39,11 +39,11 @@ bool word_is(const char* start, const char* end, const char* name) {
     return end - start == n && txt_compare_n(start, name, n) == 0;
 }
 
-[[noreturn]] void refuse_option(const char* why, const char* start, const char* end) {
+[[noreturn]] void refuse_option(const char* why, const char* start, const char* end, bool usage = true) {
     char word[300];
     txt_copy_n(word, start, static_cast<int>(end - start > 200 ? 200 : end - start));
     out_printf(std_err, why, word);
-    print_usage(std_err);
+    if (usage) print_usage(std_err);
     prog_exit(2);
 }
 }  // namespace
@@ -92,8 +92,8 @@ void take_options(char* arguments) {
                 refuse_option(T("rxmon: %s needs an address, [HOST:]PORT, with PORT 1 to 65535.\n"), word, option_end);
         } else if (word_is(word, end, T("--serve")) && !kHttpBuilt) {
             // The page's HTTP library is not built for Windows.
-            out_print(std_err, T("rxmon: --serve is not available in the Windows programs; use --rigctl or the Linux program.\n"));
-            prog_exit(2);
+            refuse_option(T("rxmon: %s is not available in the Windows programs; use --rigctl or the Linux program.\n"),
+                          word, end, false);
         } else {
             refuse_option(T("rxmon: unknown option %s\n"), word, end);
         }
