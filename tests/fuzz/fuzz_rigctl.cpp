@@ -1,7 +1,7 @@
-// The rigctld line protocol on what any client might send. Bytes split into
-// pieces anywhere get the same answers as taken at once; every answer ends
-// its line; no RPRT line is positive (hamlib's client takes that for a broken
-// protocol); a line never grows past the limit; nothing follows a quit.
+// The rigctld line protocol on what any client might send: bytes split into
+// pieces anywhere get the answers they get at once; answers end their line;
+// no RPRT line is positive (hamlib's client takes that for a broken
+// protocol); a line never outgrows its limit; a quit answers RPRT 0 last.
 // Input: a byte of piece sizes and the readings' state, then the client's bytes.
 #include <cstdint>
 #include <string>
@@ -9,7 +9,6 @@
 #include "net/rigctl.h"
 
 namespace {
-
 std::string answer(const uint8_t* in, size_t size, uint8_t seed, const Readings& now, bool* quit) {
     RigctlLine line;
     std::string out;
@@ -23,23 +22,19 @@ std::string answer(const uint8_t* in, size_t size, uint8_t seed, const Readings&
     *quit = line.quit;
     return out;
 }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     if (size < 1) return 0;
     Readings now;
-    now.state = input[0] & 3;
-    now.have_pass = input[0] & 4;
-    now.frequency_hz = 146250000, now.signal = input[0] * 4;
-    bool quit_whole, quit_split;
-    std::string whole = answer(input + 1, size - 1, 0, now, &quit_whole);
-    std::string split = answer(input + 1, size - 1, input[0], now, &quit_split);
-    EXPECT(whole == split && quit_whole == quit_split);
+    now.state = input[0] & 3, now.have_pass = input[0] & 4, now.frequency_hz = 146250000, now.signal = input[0] * 4;
+    bool quit, quit_split;
+    std::string whole = answer(input + 1, size - 1, 0, now, &quit), split = answer(input + 1, size - 1, input[0], now, &quit_split);
+    EXPECT(whole == split && quit == quit_split);
     EXPECT(whole.empty() || whole.back() == '\n');
     for (size_t at = whole.find("RPRT "); at != std::string::npos; at = whole.find("RPRT ", at + 1))
         if (at == 0 || whole[at - 1] == '\n')  // not an argument echoed in a header
             EXPECT(whole.compare(at, 6, "RPRT 0") == 0 || whole.compare(at, 6, "RPRT -") == 0);
-    EXPECT(!quit_whole || whole.size() >= 7 && whole.compare(whole.size() - 7, 7, "RPRT 0\n") == 0);
+    EXPECT(!quit || (whole.size() >= 7 && whole.compare(whole.size() - 7, 7, "RPRT 0\n") == 0));
     return 0;
 }
