@@ -44,10 +44,10 @@ cmake --build "$build" -j2 --target rxmon rxmon-sim >/dev/null
 echo "| run | passes/s | ms/pass | wire ms/pass | ratio | CPU % of a core | RSS MiB | terminal bytes/pass | terminal bytes/s |"
 echo "|---|---|---|---|---|---|---|---|---|"
 for round in $(seq "$rounds"); do
-    echo "| no options $(bash bench/monitor.sh "$seconds" "$build" 115200 "" | tail -n 1 | cut -d'|' -f3-)"
+    echo "| no options |$(bash bench/monitor.sh "$seconds" "$build" 115200 "" | tail -n 1 | cut -d'|' -f3-)"
     clients
     row=$(bash bench/monitor.sh "$seconds" "$build" 115200 "--rigctl $port" | tail -n 1 | cut -d'|' -f3-)
     kill -TERM "$client_pid"; wait "$client_pid" || true
-    echo "| --rigctl, 8 clients $row"
+    echo "| --rigctl, 8 clients |$row"
     echo "  clients: $(cat "$stats")"
 done
