@@ -44,7 +44,7 @@ TEST(Rigctl, EachLineGetsHamlibsAnswerAndSilenceTimesOut) {
 }
 
 TEST(Rigctl, StrengthRunsFromS0ToS9Plus60Rounded) {
-    for (auto [signal, db] : {std::pair{0, -54}, {4, -54}, {5, -53}, {484, 0}, {485, 0}, {1022, 60}, {1023, 60}})
+    for (auto [signal, db] : {std::pair{0, -54}, {4, -54}, {5, -53}, {175, -34}, {484, 0}, {485, 0}, {1022, 60}, {1023, 60}})
         EXPECT_EQ(rigctl_strength_db(signal), db) << signal;
 }
 
