@@ -34,7 +34,7 @@ TEST(Rigctl, EachLineGetsHamlibsAnswerAndSilenceTimesOut) {
         {";f VFOA\n", "get_freq: VFOA;Frequency: 146250000;RPRT 0\n", "get_freq: VFOA;RPRT -5\n"},
         {"+l STRENGTH\n", "get_level: STRENGTH\n24\nRPRT 0\n", "get_level: STRENGTH\nRPRT -5\n"},
         {"|m\n+F 1\n", "get_mode:|Mode: None|Passband: 0|RPRT 0\nset_freq: 1\nRPRT -11\n", ""},
-        {std::string(1024, ' ') + "v\nv\n" + std::string(1023, ' ') + "v\n", "RPRT -1\nVFOA\nVFOA\n", ""},
+        {std::string(1025, ' ') + "v\nv\n" + std::string(1023, ' ') + "v\n", "RPRT -1\nVFOA\nVFOA\n", ""},
         {"q\nv\n", "RPRT 0\n", ""},
     };
     for (const auto& c : cases) {
