@@ -1,7 +1,5 @@
-# --rigctl against rxmon-sim: hamlib's own client reads what the simulator
-# sends and is refused a set; raw clients get the extended forms, the
-# refusals, RPRT -5 in a silent spell and the 16-client limit; an address
-# that cannot be bound; ESC with every client connected, and the port free.
+# --rigctl against rxmon-sim: hamlib's rigctl and raw clients, the limits,
+# bind failures, and ESC with every client connected.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -13,7 +11,6 @@ s.sendall(sys.stdin.buffer.read() + b"q\n")
 while chunk := s.recv(65536): sys.stdout.write(chunk.decode())' "$port"
 }
 rigctl_says() { rigctl -m 2 -r "127.0.0.1:$port" "$@" 2>/dev/null | paste -sd' '; }
-until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
 
 start_sim --baud 115200 --freq 1234567 --signal fixed:700 --silent 6:6 --log-file "$work/sim.log"
 start_rxmon --rigctl "$port" 1 0

@@ -1,8 +1,6 @@
-// The rigctld line protocol on what any client might send: bytes split into
-// pieces anywhere get the answers they get at once; answers end their line;
-// no RPRT line is positive (hamlib's client takes that for a broken
-// protocol); a line never outgrows its limit; a quit answers RPRT 0 last.
-// Input: a byte of piece sizes and the readings' state, then the client's bytes.
+// The rigctld line protocol on any client's bytes (after a byte of piece sizes
+// and readings' state): pieces answer as the whole; answers end their line;
+// no RPRT line is positive; lines keep their limit; a quit ends on RPRT 0.
 #include <cstdint>
 #include <string>
 #include "expect.h"
