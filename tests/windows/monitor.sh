@@ -26,6 +26,8 @@ check "missing port is named" wait_for 2 "COM9 cannot be opened"
 wine_run "$win_build/rxmon.exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/null
 check "out-of-range port ends with 1" [ $? = 1 ]
 check "and says why" grep -q "COM12? Use 1 to 9." "$work/range.err"
+wine_run "$win_build/rxmon.exe" --serve 8080 1 >/dev/null 2>"$work/serve.err" </dev/null
+check "--serve is refused in one line, with 2" [ $? = 2 -a "$(grep -c 'not available in the Windows programs' "$work/serve.err") $(wc -l <"$work/serve.err")" = "1 1" ]
 start_exe "</dev/null"
 check "no port and no keyboard ends with 1" [ "$(wait_exit 60)" = 1 ]
 check "and asks for the port as an argument" wait_for 2 "give the COM port (1-9)"
