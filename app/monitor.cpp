@@ -6,6 +6,9 @@
 
 #include "console/keys.h"
 #include "console/screen.h"
+#include "net/listen.h"
+#include "net/readings.h"
+#include "net/rigctl.h"
 #include "runtime/crash.h"
 #include "runtime/file.h"
 #include "runtime/fmt.h"
@@ -73,6 +76,20 @@ void check_console(bool port_given) {
     if (!port_given && !GetConsoleMode(std_in, &mode))
         refuse(T("rxmon has no keyboard to ask for the port: give the COM port (1-9) as the first argument.\n"));
 }
+// The servers bind before the screen is taken, so that an address that
+// cannot be bound is told on the terminal as it was.
+void start_servers() {
+    if (!options.rigctl[0]) return;
+    NetAddress address;
+    net_address_parse(options.rigctl, &address);
+    readings_enable();
+    char why[300], name[300], line[700];
+    if (!rigctl_serve(address, why, sizeof why)) {
+        net_address_name(address, name, sizeof name);
+        fmt_format(line, T("rxmon cannot answer rigctl on %s: %s.\n"), name, why);
+        refuse(line);
+    }
+}
 }  // namespace
 
 void monitor_startup() {
@@ -90,6 +107,7 @@ void monitor_startup() {
         out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);
         prog_exit(1);
     }
+    start_servers();
     check_console(from_command_line);
     aids_open();
 

@@ -12,6 +12,7 @@ struct MonitorOptions {
     int16_t peak = 0;         // peak hold on the signal row
     int16_t history = 0;      // a strip of recent readings
     char log_path[260] = {};  // CSV log of readings; empty: none
+    char rigctl[300] = {};    // --rigctl [HOST:]PORT, hamlib's rigctld protocol; empty: none
 };
 
 extern MonitorOptions options;

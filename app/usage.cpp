@@ -2,6 +2,8 @@
 // else starts, so that neither the port nor the screen is touched.
 #include "app/options.h"
 
+#include "net/listen.h"
+
 #include "runtime/file.h"
 #include "runtime/fmt.h"
 #include "runtime/out.h"
@@ -10,6 +12,12 @@
 MonitorOptions options;
 
 namespace {
+#ifdef _WIN32
+constexpr bool kHttpBuilt = false;
+#else
+constexpr bool kHttpBuilt = true;
+#endif
+
 // Each option: a switch sets its flag; one with a value fills its text.
 struct Option {
     const char* name;
@@ -53,6 +61,7 @@ int32_t take_options(const char* arguments, const char* words[], int32_t max) {
         {T("--peak"), &options.peak, nullptr, 0, nullptr},
         {T("--history"), &options.history, nullptr, 0, nullptr},
         {T("--log"), nullptr, options.log_path, sizeof options.log_path, T("a file name")},
+        {T("--rigctl"), nullptr, options.rigctl, sizeof options.rigctl, T("an address, [HOST:]PORT")},
     };
     static char plain[32768];
     char* word = plain;
@@ -69,6 +78,12 @@ int32_t take_options(const char* arguments, const char* words[], int32_t max) {
         if (txt_compare(word, T("--")) == 0) {
             options_end = true;
             continue;
+        }
+        if (!kHttpBuilt && txt_compare_n(word, T("--serve"), 7) == 0 && (!word[7] || word[7] == '=')) {
+            // The page's HTTP library is not built for Windows.
+            out_print(std_err, T("rxmon: --serve is not available in the Windows programs; use --rigctl or "
+                                 "the Linux program.\n"));
+            prog_exit(2);
         }
         char* equals = txt_find(word, txt_char('='));
         if (equals) *equals = 0;
@@ -107,6 +122,10 @@ int32_t take_options(const char* arguments, const char* words[], int32_t max) {
         }
         txt_copy(o->value, value);
     }
+    NetAddress parsed;
+    if (options.rigctl[0] && !net_address_parse(options.rigctl, &parsed))
+        refuse_option(T("rxmon: --rigctl needs an address, [HOST:]PORT, with PORT 1 to 65535: %s\n"),
+                      options.rigctl);
     return count;
 }
 
@@ -133,6 +152,9 @@ int32_t print_usage(HANDLE output) {
         "  --history     a strip of the signal over the last 20 seconds\n"
         "  --log FILE    append every reading to FILE, as CSV (--log=FILE for\n"
         "                a name that starts with -)\n"
+        "  --rigctl [HOST:]PORT\n"
+        "                answer hamlib's rigctld protocol (read-only) on\n"
+        "                HOST (default 127.0.0.1) and PORT (hamlib's: 4532)\n"
         "  --            ends the options: what follows is PORT and SOUND\n"
         "\n"
         "Options are read from left to right; --help, -h or --version answers\n"
@@ -151,8 +173,9 @@ int32_t print_usage(HANDLE output) {
         "  any other   a short beep\n"
         "\n"
         "Exit status: 0 after ESC; 1 when the port is not given, not valid or\n"
-        "cannot be opened, when the log cannot be opened, when the scanner's\n"
-        "line goes away, when an option's value is too long, and on any other\n"
-        "failure; 2 for an option rxmon does not know, or one whose value is\n"
-        "missing or given twice.\n"));
+        "cannot be opened, when the log cannot be opened, when --rigctl's\n"
+        "address cannot be bound, when the scanner's line goes away, when an\n"
+        "option's value is too long, and on any other failure; 2 for an option\n"
+        "rxmon does not know, or one whose value is missing, malformed or\n"
+        "given twice.\n"));
 }

@@ -3,8 +3,6 @@
 # logs that cannot be opened or written.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
-# until_true SECONDS COMMAND...: true once COMMAND is.
-until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
 # The reading and the peak from row 15 ("Sig:  600/1023 ^ 712").
 peak_above() {
     [[ $(screen_row 15) =~ Sig:\ +([0-9]+)/1023\ \^\ *([0-9]+) ]] && reading=${BASH_REMATCH[1]} peak=${BASH_REMATCH[2]}

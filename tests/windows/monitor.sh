@@ -31,6 +31,8 @@ start_exe abc
 check "rxmon abc: the prompt" wait_for 60 "Press its number"
 keys Escape
 check "ESC at the prompt ends with 1" [ "$(wait_exit 10)" = 1 ]
+wine_run "$win_build/rxmon.exe" --serve 8080 1 >/dev/null 2>"$work/serve.err" </dev/null
+check "--serve is refused in one line, with 2" [ $? = 2 -a "$(grep -c 'not available in the Windows programs' "$work/serve.err") $(wc -l <"$work/serve.err")" = "1 1" ]
 start_exe "</dev/null"
 check "no port and no keyboard ends with 1" [ "$(wait_exit 60)" = 1 ]
 check "and asks for the port as an argument" wait_for 2 "give the COM port (1-9)"
@@ -40,9 +42,11 @@ start_sim --baud 38400 --model B --signal fixed:512 --link "$work/com1"
 wine_run "$win_build/rxmon.exe" 1 </dev/null >"$work/blind.out" 2>"$work/blind.err"
 check "no console ends with 1" [ $? = 1 ]
 check "and says so" grep -q "no screen to draw on" "$work/blind.err"
-start_exe --log win.csv 1 0
+rigctl_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+start_exe --log win.csv --rigctl "$rigctl_port" 1 0
 check "found at 38400" wait_for 60 "38400 baud"
 for text in "SR-B20" "146.2500 MHz" " 512/1023" "██████████████████▌"; do check "shows $text" wait_for 5 "$text"; done
+check "hamlib's rigctl reads it through Winsock" [ "$(rigctl -m 2 -r "127.0.0.1:$rigctl_port" f l RAWSTR 2>/dev/null | paste -sd' ')" = "146250000 512" ]
 check "values in bright green" bash -c "tmux -L $socket capture-pane -e -p -t 0 | sed -n 9p | grep -q '\\[92m *146.2500'"
 # Keys reach the program only because it peeks at its input before counting
 # the events (wine hands keys over only then).
