@@ -124,8 +124,7 @@ int32_t take_options(const char* arguments, const char* words[], int32_t max) {
     }
     NetAddress parsed;
     if (options.rigctl[0] && !net_address_parse(options.rigctl, &parsed))
-        refuse_option(T("rxmon: --rigctl needs an address, [HOST:]PORT, with PORT 1 to 65535: %s\n"),
-                      options.rigctl);
+        refuse_option(T("rxmon: %s needs an address, [HOST:]PORT, with PORT 1 to 65535.\n"), T("--rigctl"));
     return count;
 }
 
