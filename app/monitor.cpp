@@ -12,6 +12,9 @@
 #include "runtime/out.h"
 #include "runtime/txt.h"
 #include "serial/port.h"
+#ifndef _WIN32
+#include "net/serve.h"
+#endif
 
 bool tone_started;
 
@@ -93,6 +96,13 @@ void monitor_startup() {
         prog_exit(1);
     }
     check_console(from_command_line);
+#ifndef _WIN32
+    char why[400];
+    if (options.serve_port && !serve_start(options.serve_host, options.serve_port, why, sizeof why)) {
+        txt_copy(why + txt_len(why), T("\n"));
+        refuse(why);
+    }
+#endif
     aids_open();
 
     con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));
@@ -138,6 +148,14 @@ void monitor_startup() {
     scr_cursor(0);
     scr_print(T("rxmon scanner view"), 0x19, 1, 12);
     scr_print(T("Keys: ESC quits  "), 0x17, 19, 4);
+#ifndef _WIN32
+    if (options.serve_port) {
+        char address[300];
+        serve_page_address(address, sizeof address);
+        scr_print(T("Page: "), 0x1B, 2, 2);
+        scr_print(address, 0x1A, 2, 8);
+    }
+#endif
     if (absent) wait_for_port();
 }
 
@@ -146,6 +164,9 @@ void monitor_quit() {
     mon.quit_flag = 1;
     while (tone_started && mon.quit_flag.load() != 0) Sleep(1);
     Sleep(100);
+#ifndef _WIN32
+    serve_stop();
+#endif
     port_close(mon.port_number);
     scr_restore();
     prog_exit(0);

@@ -12,6 +12,8 @@ struct MonitorOptions {
     int16_t peak = 0;         // peak hold on the signal row
     int16_t history = 0;      // a strip of recent readings
     char log_path[260] = {};  // CSV log of readings; empty: none
+    int32_t serve_port = 0;   // --serve: the readings over HTTP; 0: none
+    char serve_host[256] = {};
 };
 
 extern MonitorOptions options;

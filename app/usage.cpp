@@ -6,6 +6,9 @@
 #include "runtime/fmt.h"
 #include "runtime/out.h"
 #include "runtime/txt.h"
+#ifndef _WIN32
+#include "net/serve.h"
+#endif
 
 MonitorOptions options;
 
@@ -74,6 +77,15 @@ void take_options(char* arguments) {
             if (path_end == path || path_end - path >= static_cast<int>(sizeof options.log_path))
                 refuse_option(T("rxmon: %s needs a file name (at most 259 characters).\n"), word, option_end);
             txt_copy_n(options.log_path, path, static_cast<int>(path_end - path));
+#ifndef _WIN32
+        } else if (word_is(word, end, T("--serve"))) {
+            const char* option_end = end;
+            const char* value = next_word(end, &end);
+            char text[300] = {};
+            if (end - value < static_cast<int>(sizeof text)) txt_copy_n(text, value, static_cast<int>(end - value));
+            if (!serve_parse(text, options.serve_host, sizeof options.serve_host, &options.serve_port))
+                refuse_option(T("rxmon: %s needs [HOST:]PORT, such as 8080 or 0.0.0.0:8080.\n"), word, option_end);
+#endif
         } else {
             refuse_option(T("rxmon: unknown option %s\n"), word, end);
         }
@@ -102,6 +114,9 @@ int32_t print_usage(HANDLE output) {
         "  --peak        hold the highest recent signal; P resets it\n"
         "  --history     a strip of the signal over the last 20 seconds\n"
         "  --log FILE    append every reading to FILE, as CSV\n"
+        "  --serve [HOST:]PORT\n"
+        "                the readings and a live page over HTTP (Linux); HOST\n"
+        "                is 127.0.0.1 unless given, 0.0.0.0 for the network\n"
         "\n"
         "On Linux COM n is the port named by the environment variable\n"
         "RXMON_COM<n> (a device path or rfc2217://HOST:PORT), or else the\n"
