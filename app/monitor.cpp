@@ -95,14 +95,15 @@ void monitor_startup() {
         out_printf(std_err, T("COM%i? Use 1 to 9.\n"), port);
         prog_exit(1);
     }
-    check_console(from_command_line);
 #ifndef _WIN32
+    // A server that cannot bind ends the start-up before anything is taken.
     char why[400];
     if (options.serve_port && !serve_start(options.serve_host, options.serve_port, why, sizeof why)) {
         txt_copy(why + txt_len(why), T("\n"));
         refuse(why);
     }
 #endif
+    check_console(from_command_line);
     aids_open();
 
     con_print(T("rxmon: radio scanner monitor. ESC quits, S sets the beeps.\n"));

@@ -16,6 +16,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -372,6 +373,13 @@ void pump() {
         for (Client* c : clients) {
             if (!c->in_request && !c->stream && now - c->since_ms > kRequestMs) drop(c);
             if (!c->stream || c->dropped) continue;
+            // The library does not watch a suspended reader: one that left
+            // would hold its place among the 32 until the next event.
+            pollfd watch = {c->fd, POLLRDHUP, 0};
+            if (c->suspended && poll(&watch, 1, 0) > 0) {
+                drop(c);
+                continue;
+            }
             bool more = false;
             if (fresh && r.seq > c->seq) c->seq = r.seq, c->backlog += event, more = true;
             if (comment) c->backlog += ":\n\n", more = true;
