@@ -10,18 +10,21 @@ free_port() { $py -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0
 port=$(free_port) prom_port=$(free_port)
 url=http://127.0.0.1:$port
 
-start_sim --baud 115200 --signal sweep:100:900:800 --silent 14:6
-start_rxmon --serve "$port" 1 0
+# The port named by a path that JSON and Prometheus must escape.
+link=$work/$'sim\x01\xff'
+start_sim --baud 115200 --signal sweep:100:900:800 --silent 14:6 --link "$link"
+start_rxmon --serve "$port" "'$link'" 0
 check "the screen shows the page's address" wait_for 10 "Page: $url/"
 now_ok=$(cat <<'EOF'
 import json, sys, urllib.request
 r = json.load(urllib.request.urlopen(sys.argv[1] + "/now"))
-want = dict(state="answering", port="COM1", baud=115200, model="SR-A10", frequency_hz=146250000, tuning=100)
+port = sys.argv[2].encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+want = dict(state="answering", port=port, baud=115200, model="SR-A10", frequency_hz=146250000, tuning=100)
 sys.exit(not ({k: r[k] for k in want} == want and (r["signal"], r["pitch_hz"]) in ((100, 180), (900, 21619))
               and r["peak"] >= r["signal"] and r["time"][:2] == "20"))
 EOF
 )
-check "/now reads as the simulator answers" until_true 5 $py -c "$now_ok" "$url"
+check "/now reads as the simulator answers" until_true 5 $py -c "$now_ok" "$url" "$link"
 check "an event reader gets the present object, then one a pass" $py - "$url" <<'EOF'
 import json, sys, time, urllib.request
 stream, seqs = urllib.request.urlopen(sys.argv[1] + "/events", timeout=3), []
@@ -44,7 +47,7 @@ check "the page in a browser" $py "$(dirname "$0")/serve_page.py" "$url/" ${RXMO
 check "silent: state lost, readings null" until_true 8 bash -c \
     "curl -s $url/now | grep -q '\"state\":\"lost\".*\"frequency_hz\":null,\"level\":null,\"tuning\":null,\"signal\":null,\"peak\":null,\"pitch_hz\":null'"
 prom_signal() {
-    curl -s "http://127.0.0.1:$prom_port/api/v1/query?query=rxmon_signal%7Bport%3D%22COM1%22%7D" |
+    curl -s "http://127.0.0.1:$prom_port/api/v1/query?query=rxmon_signal" |
         grep -qE '"value":\[[0-9.]+,"(100|900)"\]'
 }
 check "Prometheus scrapes rxmon and reads the signal back" until_true 20 prom_signal
