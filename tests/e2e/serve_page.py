@@ -27,6 +27,9 @@ for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "-
 options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 try:
+    # A 360-pixel-wide phone (a headless window is at least 500 wide).
+    browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                            {"width": 360, "height": 720, "deviceScaleFactor": 1, "mobile": True})
     browser.get(url)
     text = lambda id: browser.execute_script("return document.getElementById(arguments[0]).textContent", id)
     check("shows the simulator's signal within 1 s", until(1, lambda: text("signal") in ("100", "900")))
