@@ -5,8 +5,8 @@
 #include "app/aids.h"
 
 #include "app/options.h"
-#include "net/readings.h"
 #include "console/screen.h"
+#include "net/readings.h"
 #include "runtime/txt.h"
 #include "serial/clock.h"
 
