@@ -8,7 +8,7 @@
   stuck     one reader that never reads, held SECONDS: passes/s against none
   churn     10,000 connections opened and closed: descriptors and RSS
     bench/serve.py [BUILD DIR, default build] [SECONDS a run, default 20] [PARTS...]"""
-import os, re, socket, statistics, subprocess, sys, tempfile, threading, time
+import os, re, shutil, socket, statistics, subprocess, sys, tempfile, threading, time
 
 build = sys.argv[1] if len(sys.argv) > 1 else "build"
 seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 20
@@ -49,6 +49,7 @@ class Sim:
 
 def start_rxmon(sim, *options):
     subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+    shutil.rmtree(work, ignore_errors=True)
     command = "exec env RXMON_COM1=%s %s/rxmon %s 1 0" % (sim.path, build, " ".join(options))
     subprocess.run(tmux + ["new-session", "-d", "-x", "80", "-y", "25", command], check=True)
     time.sleep(0.3)
@@ -72,6 +73,7 @@ def until(test, seconds):
 def stop_rxmon():
     subprocess.run(tmux + ["send-keys", "Escape"]); time.sleep(0.5)
     subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+    shutil.rmtree(work, ignore_errors=True)
 
 
 def cpu(pid):
@@ -184,3 +186,4 @@ try:
 finally:
     sim.stop()
     subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+    shutil.rmtree(work, ignore_errors=True)

@@ -1,7 +1,7 @@
 """The page in a real browser (headless chromium), against rxmon serving a
 simulator whose signal swaps between 100 and 900 and falls silent at 8 s.
 Prints one line per failed check; usage: serve_page.py URL [SCREENSHOT]."""
-import json, sys, tempfile, time
+import json, shutil, sys, tempfile, time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
@@ -22,7 +22,7 @@ options.binary_location = "/usr/bin/chromium"
 for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--window-size=360,780", "--autoplay-policy=no-user-gesture-required",
-             "--user-data-dir=" + tempfile.mkdtemp(prefix="rxmon-chromium-")):
+             "--user-data-dir=" + (profile := tempfile.mkdtemp(prefix="rxmon-chromium-"))):
     options.add_argument(flag)
 options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
@@ -63,4 +63,5 @@ try:
     check("every request went to rxmon: %s" % strays, requests and not strays)
 finally:
     browser.quit()
+    shutil.rmtree(profile, ignore_errors=True)
 sys.exit(1 if failed else 0)
