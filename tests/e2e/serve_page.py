@@ -1,5 +1,6 @@
 """The page in a real browser (headless chromium), against rxmon serving a
-simulator whose signal swaps between 100 and 900 and falls silent at 8 s.
+simulator whose signal swaps between 100 and 900 and falls silent 14 s
+after its start (waited for, however long the browser took to get there).
 Prints one line per failed check; usage: serve_page.py URL [SCREENSHOT]."""
 import json, shutil, sys, tempfile, time
 from selenium import webdriver
@@ -52,7 +53,7 @@ try:
     if len(sys.argv) > 2:
         browser.save_screenshot(sys.argv[2])
     check("the silent spell shows No communication",
-          until(12, lambda: text("state") == "No communication" and
+          until(20, lambda: text("state") == "No communication" and
                 browser.execute_script("return document.getElementById('state').className") == "alarm"))
     # Every request the page made went to rxmon.
     origin = url.rstrip("/")
