@@ -26,6 +26,8 @@ void publish_state(int32_t state) {
     readings_draft.state = state;
     readings_draft.have_pass = false;
     readings_draft.baud = state == kAnswering ? mon.current_baud : 0;
+    // A lost scanner clears the peak, as on the screen.
+    readings_draft.peak = peak.value;
     publish();
 }
 }  // namespace

@@ -15,6 +15,9 @@
 #include "runtime/out.h"
 #include "runtime/txt.h"
 #include "serial/port.h"
+#ifndef _WIN32
+#include "net/serve.h"
+#endif
 
 bool tone_started;
 
@@ -79,16 +82,23 @@ void check_console(bool port_given) {
 // The servers bind before the screen is taken, so that an address that
 // cannot be bound is told on the terminal as it was.
 void start_servers() {
-    if (!options.rigctl[0]) return;
-    NetAddress address;
-    net_address_parse(options.rigctl, &address);
+    if (!options.rigctl[0] && !options.serve[0]) return;
     readings_enable();
-    char why[300], name[300], line[700];
-    if (!rigctl_serve(address, why, sizeof why)) {
+    NetAddress address;
+    char why[400], name[300], line[800];
+    if (net_address_parse(options.rigctl, &address) && !rigctl_serve(address, why, sizeof why)) {
         net_address_name(address, name, sizeof name);
         fmt_format(line, T("rxmon cannot answer rigctl on %s: %s.\n"), name, why);
         refuse(line);
     }
+#ifndef _WIN32
+    int32_t port = 0;
+    if (net_address_parse(options.serve, &address) && num_parse(address.port, nullptr, &port) == 0 &&
+        !serve_start(address.host, port, why, sizeof why)) {
+        txt_append(why, T("\n"));
+        refuse(why);
+    }
+#endif
 }
 }  // namespace
 
@@ -154,6 +164,14 @@ void monitor_startup() {
     scr_cursor(0);
     scr_print(T("rxmon scanner view"), 0x19, 1, 12);
     scr_print(T("Keys: ESC quits  "), 0x17, 19, 4);
+#ifndef _WIN32
+    if (options.serve[0]) {
+        char address[300];
+        serve_page_address(address, sizeof address);
+        scr_print(T("Page: "), 0x1B, 2, 2);
+        scr_print(address, 0x1A, 2, 8);
+    }
+#endif
     if (absent) wait_for_port();
 }
 
@@ -162,6 +180,9 @@ void monitor_quit() {
     mon.quit_flag = 1;
     while (tone_started && mon.quit_flag.load() != 0) Sleep(1);
     Sleep(100);
+#ifndef _WIN32
+    serve_stop();
+#endif
     port_close(mon.port_number);
     scr_restore();
     prog_exit(0);

@@ -13,6 +13,7 @@ struct MonitorOptions {
     int16_t history = 0;      // a strip of recent readings
     char log_path[260] = {};  // CSV log of readings; empty: none
     char rigctl[300] = {};    // --rigctl [HOST:]PORT, hamlib's rigctld protocol; empty: none
+    char serve[300] = {};     // --serve [HOST:]PORT, the readings over HTTP; empty: none
 };
 
 extern MonitorOptions options;

@@ -6,6 +6,7 @@
 
 #include "app/options.h"
 #include "console/screen.h"
+#include "net/readings.h"
 #include "runtime/txt.h"
 #include "serial/clock.h"
 
@@ -39,8 +40,10 @@ void peak_draw() {
 }
 
 void peak_clear() {
-    if (!options.peak) return;
+    // The servers keep the peak without --peak, and lose it with the scanner.
+    if (!options.peak && !readings_enabled()) return;
     peak = PeakHold{};
+    if (!options.peak) return;
     peak_draw();
     // The bar keeps its last reading until the next one; the mark goes now.
     if (scr_chars == nullptr || scr_rows < 17) return;

@@ -8,6 +8,9 @@
 #include "runtime/fmt.h"
 #include "runtime/out.h"
 #include "runtime/txt.h"
+#ifndef _WIN32
+#include "net/serve.h"
+#endif
 
 MonitorOptions options;
 
@@ -62,6 +65,7 @@ int32_t take_options(const char* arguments, const char* words[], int32_t max) {
         {T("--history"), &options.history, nullptr, 0, nullptr},
         {T("--log"), nullptr, options.log_path, sizeof options.log_path, T("a file name")},
         {T("--rigctl"), nullptr, options.rigctl, sizeof options.rigctl, T("an address, [HOST:]PORT")},
+        {T("--serve"), nullptr, options.serve, sizeof options.serve, T("an address, [HOST:]PORT")},
     };
     static char plain[32768];
     char* word = plain;
@@ -125,6 +129,8 @@ int32_t take_options(const char* arguments, const char* words[], int32_t max) {
     NetAddress parsed;
     if (options.rigctl[0] && !net_address_parse(options.rigctl, &parsed))
         refuse_option(T("rxmon: %s needs an address, [HOST:]PORT, with PORT 1 to 65535.\n"), T("--rigctl"));
+    if (options.serve[0] && !net_address_parse(options.serve, &parsed))
+        refuse_option(T("rxmon: %s needs an address, [HOST:]PORT, with PORT 1 to 65535.\n"), T("--serve"));
     return count;
 }
 
@@ -154,6 +160,9 @@ int32_t print_usage(HANDLE output) {
         "  --rigctl [HOST:]PORT\n"
         "                answer hamlib's rigctld protocol (read-only) on\n"
         "                HOST (default 127.0.0.1) and PORT (hamlib's: 4532)\n"
+        "  --serve [HOST:]PORT\n"
+        "                the readings and a live page over HTTP (Linux); HOST\n"
+        "                is 127.0.0.1 unless given, 0.0.0.0 for the network\n"
         "  --            ends the options: what follows is PORT and SOUND\n"
         "\n"
         "Options are read from left to right; --help, -h or --version answers\n"

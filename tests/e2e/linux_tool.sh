@@ -75,7 +75,7 @@ check "the package holds the manual pages" [ -s "$work/root/usr/share/man/man1/r
 check "lintian finds no error in the package" lintian --fail-on error "$deb"
 check "the package recommends gnuplot-nox for rxmon-plot" [ "$(dpkg-deb -f "$deb" Recommends)" = gnuplot-nox ]
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libasound2 libtinfo6; do
+for library in libc6 libasound2 libtinfo6 libmicrohttpd12; do
     check "the package depends on $library" grep -q "$library (>=" <<<"$depends"
 done
 
