@@ -2,11 +2,13 @@
 #include "tests/fake/fake.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <mutex>
 #include <pthread.h>
-#include <set>
 #include <thread>
 
 namespace fake {
@@ -19,11 +21,13 @@ std::vector<DWORD> sleeps;
 int utc_offset_min;
 int alloc_refusals;
 std::vector<SIZE_T> alloc_sizes;
-std::set<void*> blocks;
+std::map<void*, int> blocks;  // and the test that allocated each
+int test_number;
 LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;
 void reset_files(), reset_sound(), reset_console();
 
 void reset() {
+    ++test_number;  // what the program keeps between tests (its shadow screen) is no test's leak
     calls.clear(), sleeps.clear(), alloc_sizes.clear();
     tick_count = 1000, counter = 0, counter_hz = 10'000'000, counter_ok = TRUE;
     alloc_refusals = 0, exception_filter = nullptr, utc_offset_min = 60;
@@ -44,23 +48,46 @@ int count(const std::string& name) {
     return static_cast<int>(std::count(calls.begin(), calls.end(), name));
 }
 
-int live_blocks() { return static_cast<int>(blocks.size()); }
+int live_blocks() {
+    return static_cast<int>(std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.second == test_number; }));
+}
+
+void advance(int64_t ms) {
+    std::lock_guard<std::mutex> g(log_mutex);
+    tick_count += static_cast<uint32_t>(ms), counter += ms * 10'000;
+}
+
+namespace {
+template <typename T>
+T read_clock(const T& value) {
+    std::lock_guard<std::mutex> g(log_mutex);
+    return value;
+}
+long threads() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
+// The test's own thread, and those a sanitizer's run-time keeps.
+const long threads_at_start = threads();
+}  // namespace
 
 }  // namespace fake
 
 extern "C" {
 
+// Alone, the test's thread waits for nobody: the clock moves on at once. With
+// another thread running (the blink thread, a device's), a Sleep is a wait
+// that gives the others the time asked, so that a loop waiting for another
+// thread costs what it costs in the program instead of spinning.
 void WINAPI Sleep(DWORD ms) {
-    std::lock_guard<std::mutex> g(fake::log_mutex);  // the k-th Sleep logged slept sleeps[k]
-    fake::calls.emplace_back(__func__);
-    fake::sleeps.push_back(ms);
-    fake::tick_count += ms;
-    fake::counter += int64_t(ms) * 10'000;
+    {
+        std::lock_guard<std::mutex> g(fake::log_mutex);  // the k-th Sleep logged slept sleeps[k]
+        fake::calls.emplace_back(__func__), fake::sleeps.push_back(ms);
+    }
+    fake::advance(ms);
+    if (fake::threads() > fake::threads_at_start) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
+DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::read_clock(fake::tick_count); }
 static void fake_calendar(LPSYSTEMTIME t, int64_t offset_min) {
-    int64_t ms = (12 * 60 + offset_min) * 60'000 + fake::counter / 10'000;
+    int64_t ms = (12 * 60 + offset_min) * 60'000 + fake::read_clock(fake::counter) / 10'000;
     *t = SYSTEMTIME{2026, 3, 0, WORD(1 + ms / 86'400'000), WORD(ms / 3'600'000 % 24), WORD(ms / 60'000 % 60),
                     WORD(ms / 1000 % 60), WORD(ms % 1000)};
 }
@@ -70,7 +97,7 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
     return fake::record(__func__), f->QuadPart = fake::counter_hz, fake::counter_ok;
 }
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
-    return fake::record(__func__), c->QuadPart = fake::counter, TRUE;
+    return fake::record(__func__), c->QuadPart = fake::read_clock(fake::counter), TRUE;
 }
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     fake::record(__func__);
@@ -79,7 +106,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
         return nullptr;
     void* p = std::aligned_alloc(4096, size);
     memset(p, 0, size);
-    fake::blocks.insert(p);
+    fake::blocks[p] = fake::test_number;
     return p;
 }
 
