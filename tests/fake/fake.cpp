@@ -58,11 +58,6 @@ void advance(int64_t ms) {
 }
 
 namespace {
-template <typename T>
-T read_clock(const T& value) {
-    std::lock_guard<std::mutex> g(log_mutex);
-    return value;
-}
 long threads() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 // The test's own thread, and those a sanitizer's run-time keeps.
 const long threads_at_start = threads();
@@ -85,9 +80,9 @@ void WINAPI Sleep(DWORD ms) {
     if (fake::threads() > fake::threads_at_start) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::read_clock(fake::tick_count); }
+DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
 static void fake_calendar(LPSYSTEMTIME t, int64_t offset_min) {
-    int64_t ms = (12 * 60 + offset_min) * 60'000 + fake::read_clock(fake::counter) / 10'000;
+    int64_t ms = (12 * 60 + offset_min) * 60'000 + fake::counter / 10'000;
     *t = SYSTEMTIME{2026, 3, 0, WORD(1 + ms / 86'400'000), WORD(ms / 3'600'000 % 24), WORD(ms / 60'000 % 60),
                     WORD(ms / 1000 % 60), WORD(ms % 1000)};
 }
@@ -97,7 +92,7 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* f) {
     return fake::record(__func__), f->QuadPart = fake::counter_hz, fake::counter_ok;
 }
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* c) {
-    return fake::record(__func__), c->QuadPart = fake::read_clock(fake::counter), TRUE;
+    return fake::record(__func__), c->QuadPart = fake::counter, TRUE;
 }
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
     fake::record(__func__);
