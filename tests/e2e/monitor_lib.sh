@@ -82,11 +82,11 @@ wait_for() { until_true "$1" on_screen "$2" || { echo "--- screen while waiting 
 # wait_exit SECONDS: prints the exit code once rxmon has ended.
 wait_exit() { until_true "$1" test -s "$work/exit" && cat "$work/exit" || { echo "still running"; return 1; }; }
 
-# press_esc: ESC, then the exit code and the milliseconds it took.
-press_esc() {
-    keys Escape
+# exit_in SECONDS: the exit code and the milliseconds until rxmon ended;
+# press_esc: the same after ESC.
+exit_in() {
     local start code
-    start=$(now_ms)
-    code=$(wait_exit 3)
+    start=$(now_ms) && code=$(wait_exit "$1")
     echo "$code $(($(now_ms) - start))"
 }
+press_esc() { keys Escape && exit_in 3; }

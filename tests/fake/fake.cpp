@@ -57,20 +57,16 @@ void advance(int64_t ms) {
     tick_count += static_cast<uint32_t>(ms), counter += ms * 10'000;
 }
 
-namespace {
 long threads() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
-// The test's own thread, and those a sanitizer's run-time keeps.
-const long threads_at_start = threads();
-}  // namespace
+const long threads_at_start = threads();  // the test's own, and any a sanitizer's run-time keeps
 
 }  // namespace fake
 
 extern "C" {
 
 // Alone, the test's thread waits for nobody: the clock moves on at once. With
-// another thread running (the blink thread, a device's), a Sleep is a wait
-// that gives the others the time asked, so that a loop waiting for another
-// thread costs what it costs in the program instead of spinning.
+// another thread running, a loop waiting for it must cost what it does in
+// the program, not spin: the others are given the time asked.
 void WINAPI Sleep(DWORD ms) {
     {
         std::lock_guard<std::mutex> g(fake::log_mutex);  // the k-th Sleep logged slept sleeps[k]
