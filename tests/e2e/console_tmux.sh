@@ -8,7 +8,7 @@ DEMO=$build/bench/screen_demo PROBE=$build/tests/runtime_probe
 cd "$work"  # where the crash report is written
 [ -x "$DEMO" ] || { echo "no $DEMO"; exit 1; }
 t() { tmux -L "$socket" "$@"; }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+fail() { check "$*" false; }
 row() { t capture-pane -p -e | sed -n "$1p"; }
 # A program as the user's shell runs it, in a process group of its own; its
 # exit code, or "stty" when the terminal's settings did not come back.

@@ -19,10 +19,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check NAME COMMAND...
+# check NAME COMMAND...; with RXMON_E2E_FAIL_FAST set (scripts/mutate sets
+# it), the first failure ends the test.
+check() {
     local name=$1
     shift
     if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
+    [ "$failures" = 0 ] || [ -z "${RXMON_E2E_FAIL_FAST-}" ] || exit 1
 }
 
 finish() {
