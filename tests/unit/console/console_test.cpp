@@ -6,6 +6,7 @@
 // the push-back queue in front of it, and page memory with its retries.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -35,7 +36,7 @@ struct Screen : ::testing::Test {
     static void damage() { fake::console.chars.assign(fake::console.chars.size(), '?'); }
     static void let_blink(int cycles) {  // at least this many whole cycles
         for (int start = fake::count("Sleep"); fake::count("Sleep") < start + 20 * cycles + 1;)  // 50 ms steps
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 };
 using Takeover = Screen;
