@@ -11,7 +11,9 @@ peak_above() {
 peak_below() { peak=; peak_above; [ -n "$peak" ] && [ "$peak" -lt "$1" ]; }
 strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
 
-start_sim --baud 115200 --model B --signal sweep --silent 11:3 --switch-model 18 --log-file "$work/sim.log"
+# From 512 up, by 8 a reading: the sweep turns after 64 readings, well
+# before the silent spell even where a loaded machine reads slowly.
+start_sim --baud 115200 --model B --signal sweep:512:1023:8 --silent 11:3 --switch-model 18 --log-file "$work/sim.log"
 start_rxmon --peak --history --log "$work/session.csv" 1 0
 check "the peak holds above a falling reading, marked on the bar" until_true 10 peak_above
 held=$peak
