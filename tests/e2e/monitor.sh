@@ -121,12 +121,14 @@ unplugged() {
     rm -f "$work/sim.log"
 }
 
-# Silent for 3 s after 3 s, then back at 9600: lost, searched, found again;
-# then a cable swap to the other model, then the line pulled.
-start_sim --baud 57600 --model A --silent 3:3:9600 --switch-model 16 --unplug 22 --log-file "$work/sim.log"
+# Silent for 3 s after 6 s (time enough to be found at 57600 on a slow
+# start), then back at 9600: lost, searched, found again; then a cable swap
+# to the other model, then the line pulled.
+start_sim --baud 57600 --model A --silent 6:3:9600 --switch-model 19 --unplug 25 --log-file "$work/sim.log"
 start_rxmon 1 0
 check "found at 57600" wait_for 10 "57600 baud"
 check "model A" wait_for 2 "SR-A10"
+until_true 10 grep -q "== *silent" "$work/sim.log"
 check "lost while silent" wait_for 8 "[no communication with scanner]"
 check "found again at 9600" wait_for 20 " 9600 baud"
 check "model B after the swap" wait_for 15 "SR-B20"
