@@ -8,7 +8,7 @@ DEMO=$build/bench/screen_demo PROBE=$build/tests/runtime_probe
 cd "$work"  # where the crash report is written
 [ -x "$DEMO" ] || { echo "no $DEMO"; exit 1; }
 t() { tmux -L "$socket" "$@"; }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+fail() { check "$*" false; }
 row() { t capture-pane -p -e | sed -n "$1p"; }
 # A program as the user's shell runs it, in a process group of its own; its
 # exit code, or "stty" when the terminal's settings did not come back.
@@ -66,11 +66,11 @@ done
 # A typed Ctrl+C (the one signal key left on) would end a shell around the
 # demo too: here the demo is the pane's own process, whose last bytes must
 # leave the alternate screen and then show the cursor.
-start_in_terminal "sleep 0.3; exec env LANG=C.UTF-8 TERM=tmux-256color $DEMO"
+start_in_terminal "until [ -e $work/piped ]; do sleep 0.05; done; exec env LANG=C.UTF-8 TERM=tmux-256color $DEMO"
 t set -g remain-on-exit on
-t pipe-pane -o "cat > $work/log"
+t pipe-pane -o "cat > $work/log" && touch "$work/piped"
 wait_for 5 'rxmon console demo' && t send-keys C-c
-for _ in $(seq 60); do [ "$(t display -p '#{pane_dead}')" = 1 ] && break; sleep 0.05; done
+until_true 3 eval '[ "$(t display -p "#{pane_dead}")" = 1 ]'
 [ "$(t display -p '#{pane_dead} #{alternate_on}')" = "1 0" ] &&
     [[ "$(tr -d '\n' <"$work/log")" == *$'\e[?1049l'*$'\e[?25h'* ]] || fail "Ctrl+C: $(cat -v "$work/log" | tail -c 200)"
 finish

@@ -5,15 +5,13 @@
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 
-# The prompt: x and 0 change nothing, 5 takes COM 5 (missing here); ESC gives up.
+# The prompt: x and 0 change nothing (either taken would end it on another
+# port), 5 takes COM 5 (missing here); ESC gives up.
 start_rxmon
 check "the prompt" wait_for 5 "Press its number"
-keys x 0
-sleep 0.5
-check "x and 0 ignored" [ ! -s "$work/exit" ]
-keys 5
+keys x 0 5
 check "5 chooses COM 5, which is missing" [ "$(wait_exit 5)" = 1 ]
-check "COM5 named in the failure" wait_for 2 "COM5 cannot be opened"
+check "x and 0 ignored: COM5 named in the failure" wait_for 2 "COM5 cannot be opened"
 # A word that is no port's name leads to the prompt too, as "-" does.
 for words in abc "- 1"; do
     start_rxmon "$words"
@@ -81,7 +79,6 @@ fi
 start_in_terminal "env RXMON_COM1='$RXMON_COM1' $refuse_threads $rxmon 1 1"
 check "Beep output without a tone thread" wait_for 10 "Beeps:"
 keys x
-sleep 0.2
 set -- $(press_esc)
 check "ESC ends it at once ($2 ms)" [ "$1" = 0 -a "$2" -lt 1000 ]
 stop_sim
@@ -95,8 +92,8 @@ for sim_options in --flood "--drop 1"; do
     start_rxmon 1 0
     check "$sim_options: screen drawn" wait_for 5 "scanner view"
     if [ "$sim_options" = --flood ]; then sleep 0.$((RANDOM % 10)); else
-        woken=$(grep -c '<- \\r' "$work/esc.log")
-        for _ in $(seq 300); do [ "$(grep -c '<- \\r' "$work/esc.log")" = "$woken" ] || break; sleep 0.01; done
+        woke() { [ "$(grep -c '<- \\r' "$work/esc.log")" -gt "$1" ]; }
+        until_true 3 woke "$(grep -c '<- \\r' "$work/esc.log")"
     fi
     set -- $(press_esc)
     check "$sim_options: ESC ends with 0 within 1.5 s ($2 ms)" [ "$1" = 0 -a "$2" -lt 1500 ]
@@ -109,16 +106,13 @@ ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }  # user + syste
 unplugged() {
     local pid start cpu_start cpu_last took_ms cpu_ms
     pid=$(pgrep -P "$(tmux -L "$socket" display -p -t 0 '#{pane_pid}')" | head -1)
-    for _ in $(seq 600); do grep -q unplugged "$work/sim.log" 2>/dev/null && break; sleep 0.05; done
-    check "$1: the simulator unplugged" grep -q unplugged "$work/sim.log"
-    start=$(date +%s%N)
+    check "$1: the simulator unplugged" until_true 30 grep -q unplugged "$work/sim.log"
+    start=$(now_ms)
     cpu_start=$(ticks "$pid")
     cpu_last=$cpu_start
-    while [ ! -s "$work/exit" ] && [ $(($(date +%s%N) - start)) -lt 10000000000 ]; do
-        cpu_last=$(ticks "$pid" || echo "$cpu_last")  # the last reading before it ended
-        sleep 0.05
-    done
-    took_ms=$((($(date +%s%N) - start) / 1000000))
+    last_cpu() { cpu_last=$(ticks "$pid" || echo "$cpu_last"); [ -s "$work/exit" ]; }  # the last reading before it ended
+    until_true 10 last_cpu
+    took_ms=$(($(now_ms) - start))
     cpu_ms=$(((cpu_last - cpu_start) * 1000 / $(getconf CLK_TCK)))
     check "$1: ends with 1" [ "$(wait_exit 1)" = 1 ]
     check "$1: within 4 s ($took_ms ms), without spinning ($cpu_ms ms of CPU)" [ "$took_ms" -le 4000 -a "$cpu_ms" -le 300 ]
@@ -129,12 +123,14 @@ unplugged() {
     rm -f "$work/sim.log"
 }
 
-# Silent for 3 s after 3 s, then back at 9600: lost, searched, found again;
-# then a cable swap to the other model, then the line pulled.
-start_sim --baud 57600 --model A --silent 3:3:9600 --switch-model 16 --unplug 22 --log-file "$work/sim.log"
+# Silent for 3 s after 6 s (time enough to be found at 57600 on a slow
+# start), then back at 9600: lost, searched, found again; then a cable swap
+# to the other model, then the line pulled.
+start_sim --baud 57600 --model A --silent 6:3:9600 --switch-model 19 --unplug 25 --log-file "$work/sim.log"
 start_rxmon 1 0
 check "found at 57600" wait_for 10 "57600 baud"
 check "model A" wait_for 2 "SR-A10"
+until_true 10 grep -q "== *silent" "$work/sim.log"
 check "lost while silent" wait_for 8 "[no communication with scanner]"
 check "found again at 9600" wait_for 20 " 9600 baud"
 check "model B after the swap" wait_for 15 "SR-B20"
@@ -145,8 +141,8 @@ unplugged monitoring
 start_sim --baud 9600 --drop 1 --unplug 12 --log-file "$work/sim.log"
 start_rxmon --log "$work/unplugged.csv" 1 0
 check "autobaud first" wait_for 3 "[Autobaud]"
-sleep 3
-check "still autobaud after 3 s" bash -c "tmux -L $socket capture-pane -p -t 0 | grep -qF '[Autobaud]'"
+check "the fifth rate tried" until_true 10 eval 'grep " <- " "$work/sim.log" | grep -qv ignored'  # heard at 9600
+check "still autobaud there" on_screen "[Autobaud]"
 check "no communication from the sixth rate on" wait_for 6 "[no communication with scanner]"
 check "its title" grep -q 'no response' <<<"$(title)"
 # Blinking: bright red on blue, and for 300 ms a second blue on blue.

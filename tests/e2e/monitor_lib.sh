@@ -19,10 +19,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check NAME COMMAND...
+# check NAME COMMAND...; with RXMON_E2E_FAIL_FAST set (scripts/mutate sets
+# it), the first failure ends the test.
+check() {
     local name=$1
     shift
     if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
+    [ "$failures" = 0 ] || [ -z "${RXMON_E2E_FAIL_FAST-}" ] || exit 1
 }
 
 finish() {
@@ -34,10 +37,7 @@ start_sim() {  # start_sim OPTIONS...: COM 1 becomes the simulator
     rm -f "$work/sim.path"
     "$sim" --path-file "$work/sim.path" "$@" >/dev/null 2>"$work/sim.err" &
     sim_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$work/sim.path" ] && break
-        sleep 0.05
-    done
+    until_true 5 test -s "$work/sim.path"
     export RXMON_COM1
     RXMON_COM1=$(cat "$work/sim.path")
 }
@@ -69,37 +69,30 @@ screen_row() { screen | sed -n "$1p"; }
 title() { tmux -L "$socket" display -p -t 0 '#{pane_title}'; }
 keys() { tmux -L "$socket" send-keys -t 0 "$@"; }
 
-# wait_for SECONDS TEXT: true once TEXT is on the screen.
-wait_for() {
-    local deadline=$((SECONDS + $1))
-    while [ $SECONDS -le $deadline ]; do
-        screen | grep -qF -- "$2" && return 0
-        sleep 0.1
-    done
-    echo "--- screen while waiting for '$2':"
-    screen
-    return 1
+# until_true SECONDS COMMAND...: true once COMMAND is, within SECONDS (a
+# fraction too).
+until_true() {
+    local end=$((${EPOCHREALTIME/./} + $(printf '%.0f' "${1}e6")))
+    shift
+    until "$@"; do [ "${EPOCHREALTIME/./}" -le $end ] || return 1; sleep 0.05; done
 }
+now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
+on_screen() { screen | grep -qF -- "$1"; }
+
+# wait_for SECONDS TEXT: true once TEXT is on the screen.
+wait_for() { until_true "$1" on_screen "$2" || { echo "--- screen while waiting for '$2':"; screen; return 1; }; }
 
 # until_true SECONDS COMMAND...: true once COMMAND is.
 until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
 
 # wait_exit SECONDS: prints the exit code once rxmon has ended.
-wait_exit() {
-    local deadline=$((SECONDS + $1))
-    while [ $SECONDS -le $deadline ]; do
-        [ -s "$work/exit" ] && { cat "$work/exit"; return 0; }
-        sleep 0.05
-    done
-    echo "still running"
-    return 1
-}
+wait_exit() { until_true "$1" test -s "$work/exit" && cat "$work/exit" || { echo "still running"; return 1; }; }
 
-# press_esc: ESC, then the exit code and the milliseconds it took.
-press_esc() {
-    keys Escape
+# exit_in SECONDS: the exit code and the milliseconds until rxmon ended;
+# press_esc: the same after ESC.
+exit_in() {
     local start code
-    start=$(date +%s%N)
-    code=$(wait_exit 3)
-    echo "$code $((($(date +%s%N) - start) / 1000000))"
+    start=$(now_ms) && code=$(wait_exit "$1")
+    echo "$code $(($(now_ms) - start))"
 }
+press_esc() { keys Escape && exit_in 3; }

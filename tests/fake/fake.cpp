@@ -2,11 +2,13 @@
 #include "tests/fake/fake.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <mutex>
 #include <pthread.h>
-#include <set>
 #include <thread>
 
 namespace fake {
@@ -19,11 +21,13 @@ std::vector<DWORD> sleeps;
 int utc_offset_min;
 int alloc_refusals;
 std::vector<SIZE_T> alloc_sizes;
-std::set<void*> blocks;
+std::map<void*, int> blocks;  // and the test that allocated each
+int test_number;
 LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;
 void reset_files(), reset_sound(), reset_console();
 
 void reset() {
+    ++test_number;  // what the program keeps between tests (its shadow screen) is no test's leak
     calls.clear(), sleeps.clear(), alloc_sizes.clear();
     tick_count = 1000, counter = 0, counter_hz = 10'000'000, counter_ok = TRUE;
     alloc_refusals = 0, exception_filter = nullptr, utc_offset_min = 60;
@@ -44,18 +48,32 @@ int count(const std::string& name) {
     return static_cast<int>(std::count(calls.begin(), calls.end(), name));
 }
 
-int live_blocks() { return static_cast<int>(blocks.size()); }
+int live_blocks() {
+    return static_cast<int>(std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.second == test_number; }));
+}
+
+void advance(int64_t ms) {
+    std::lock_guard<std::mutex> g(log_mutex);
+    tick_count += static_cast<uint32_t>(ms), counter += ms * 10'000;
+}
+
+long threads() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
+const long threads_at_start = threads();  // the test's own, and any a sanitizer's run-time keeps
 
 }  // namespace fake
 
 extern "C" {
 
+// Alone, the test's thread waits for nobody: the clock moves on at once. With
+// another thread running, a loop waiting for it must cost what it does in
+// the program, not spin: the others are given the time asked.
 void WINAPI Sleep(DWORD ms) {
-    std::lock_guard<std::mutex> g(fake::log_mutex);  // the k-th Sleep logged slept sleeps[k]
-    fake::calls.emplace_back(__func__);
-    fake::sleeps.push_back(ms);
-    fake::tick_count += ms;
-    fake::counter += int64_t(ms) * 10'000;
+    {
+        std::lock_guard<std::mutex> g(fake::log_mutex);  // the k-th Sleep logged slept sleeps[k]
+        fake::calls.emplace_back(__func__), fake::sleeps.push_back(ms);
+    }
+    fake::advance(ms);
+    if (fake::threads() > fake::threads_at_start) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 DWORD WINAPI GetTickCount(void) { return fake::record(__func__), fake::tick_count; }
@@ -79,7 +97,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
         return nullptr;
     void* p = std::aligned_alloc(4096, size);
     memset(p, 0, size);
-    fake::blocks.insert(p);
+    fake::blocks[p] = fake::test_number;
     return p;
 }
 

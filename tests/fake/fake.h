@@ -21,7 +21,9 @@ void record(const char* name);
 extern std::vector<std::string> calls;
 int count(const std::string& name);
 
-// Sleep advances the tick count and the counter (10 MHz) by the time slept.
+// Sleep advances the tick count and the counter (10 MHz) by the time slept,
+// as advance does; while another thread runs, it also waits that long.
+void advance(int64_t ms);
 extern uint32_t tick_count;
 extern int64_t counter, counter_hz;  // what QueryPerformanceFrequency reports
 extern BOOL counter_ok;              // and returns
@@ -33,7 +35,7 @@ extern int utc_offset_min;
 // VirtualAlloc refuses this many requests before it allocates again.
 extern int alloc_refusals;
 extern std::vector<SIZE_T> alloc_sizes;
-int live_blocks();
+int live_blocks();  // of those allocated since the last reset
 
 extern LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;  // the last one installed
 

@@ -127,7 +127,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
         if (*done < count) {
             const COMMTIMEOUTS& t = d->timeouts;
             int64_t ms = int64_t(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant;
-            fake::tick_count += static_cast<uint32_t>(ms), fake::counter += ms * 10'000;
+            fake::advance(ms);
         }
         d->received += bytes.substr(0, *done);
         if (d->peer && *done > 0) d->peer(*d, bytes.substr(0, *done));

@@ -213,7 +213,7 @@ struct Scanner : Panels {
     void SetUp() override {
         Panels::SetUp();
         clock_mode = CLOCK_UNPROBED;
-        mon.connected = mon.lost_count = mon.signal_fail_count = mon.signal_index = 0;
+        mon.connected = mon.lost_count = mon.signal_fail_count = mon.signal_index = mon.last_title[0] = 0;
         mon.port_number = 3, mon.current_baud = 38400;
         line = &fake::com(3);
         ASSERT_EQ(port_open(3, 38400, 8, 0, 1), 0);

@@ -1,11 +1,12 @@
 // The shadow screen over the fake console: which runs reach the console,
 // colours and blinking, and taking over and giving back the console.
-// The fake's Sleep does not wait, so the blink thread runs its cycles as
-// fast as it can; tests wait for a number of its sleeps.
+// With the blink thread running, the fake's Sleep waits as Windows' does;
+// tests wait for a number of its sleeps.
 // Then console input events as KeyCodes over the fake console's input queue,
 // the push-back queue in front of it, and page memory with its retries.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -35,7 +36,7 @@ struct Screen : ::testing::Test {
     static void damage() { fake::console.chars.assign(fake::console.chars.size(), '?'); }
     static void let_blink(int cycles) {  // at least this many whole cycles
         for (int start = fake::count("Sleep"); fake::count("Sleep") < start + 20 * cycles + 1;)  // 50 ms steps
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 };
 using Takeover = Screen;
@@ -89,13 +90,14 @@ TEST_F(Takeover, TheBlinkThreadAndTheLargestWindow) {
     }
     fake::record("blinking");
     let_blink(3);
+    fake::record("restoring");  // whose writes are no phase
     scr_restore();
     EXPECT_EQ(blink_thread.load(), nullptr);
     // A phase is the time slept between two showings, without the 1 ms waits
     // for the lock and for the thread's end; the first and last are cut short.
     std::vector<DWORD> phases{0};
     bool blinking = false;
-    for (size_t call = 0, k = 0; call < fake::calls.size(); ++call) {
+    for (size_t call = 0, k = 0; fake::calls[call] != "restoring"; ++call) {
         blinking = blinking || fake::calls[call] == "blinking";
         if (fake::calls[call] == "Sleep") {
             DWORD ms = fake::sleeps[k++];
