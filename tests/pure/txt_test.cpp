@@ -1,7 +1,6 @@
-// Texts and text constants, and texts from outside the program (scanner
-// replies, file names, the command line), which go through every routine as
-// the bytes they are, even where they read as a stored text constant: a
-// marker byte and a check that passes.
+// Texts and text constants; texts from outside the program (replies, file
+// names) pass every routine as the bytes they are, even where they read as a
+// stored constant (a marker byte and a check that passes).
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,15 +1,10 @@
-// The app over the fake: the panels and keyboard commands on the fake
-// console (what each reading draws where, the beeps of Beep output, what
-// each key does), the pitch table and tone buffers; then the scanner
-// exchange, its queries and the polling cycle against a scripted scanner on
-// the fake's COM3: what goes out on the line, what comes back, what is
-// drawn, and the time it takes on the fake clock.
+// The app over the fake: what each reading draws where, the beeps and keys,
+// the pitch table; then the exchange and the polling cycle against a scripted
+// scanner on the fake's COM3, timed on the fake clock.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <map>
-#include <string>
 #include <thread>
 
 #include "app/aids.h"
@@ -25,9 +20,18 @@
 #include "tests/fake/fake_sound.h"
 
 namespace {
+using namespace std::chrono_literals;
 
 const std::string kLeft(1, char(221)), kRight(1, char(222));
 std::string full(int n) { return std::string(size_t(n), char(219)); }
+template <typename F> int exit_code(F run) {  // the code it ends the program with, or -1
+    try {
+        run();
+    } catch (const fake::Exit& e) {
+        return e.code;
+    }
+    return -1;
+}
 
 struct Panels : ::testing::Test {
     void SetUp() override {
@@ -40,6 +44,8 @@ struct Panels : ::testing::Test {
         mon.model_a = mon.model_b = mon.muted = 0;
         mon.sound_choice = 1;
         mon.beep_mode = mon.volume = mon.reading_count = 0;
+        mon.last_title[0] = 0, tone_started = false;
+        options = MonitorOptions{}, peak = PeakHold{}, history = History{};
         build_pitch_table();
     }
     // Row and column from 1, as the program counts them.
@@ -55,7 +61,7 @@ TEST_F(Panels, LevelVerdictsFollowTheModel) {
     for (const auto& c : cases) {
         mon.model_a = c.a, mon.model_b = c.b;
         draw_level_panel(c.level);
-        const int at = c.a || c.b ? c.level >= 10 ? 19 : 11 : 11;
+        const int at = (c.a || c.b) && c.level >= 10 ? 19 : 11;
         EXPECT_EQ(colour(7, at), c.colour) << c.a << c.b << " " << c.level;
         if (at == 19) {
             const std::string digits = std::to_string(c.level);
@@ -136,28 +142,22 @@ TEST_F(Panels, KeysStepTheModeChangeTheVolumeWithinItsLimitsMuteAndBeep) {
 TEST_F(Panels, EscapeWaitsForTheToneThreadThenEnds) {
     std::atomic<bool> tone_closed{false};
     std::thread tone([&] {  // closes its device a little after it is asked to
-        for (int i = 0; i < 1000 && mon.quit_flag.load() != 1; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int i = 0; i < 1000 && mon.quit_flag.load() != 1; ++i) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(20ms);
         tone_closed = true, mon.quit_flag = 0;
     });
     tone_started = true;
     fake::type_key(1, 27);
-    bool closed_at_exit = false;
-    try {
-        handle_keys();
-    } catch (const fake::Exit& e) {
-        closed_at_exit = tone_closed.load() && e.code == 0;
-    }
+    const bool ended = exit_code(handle_keys) == 0, closed_at_exit = tone_closed.load();
     tone.join();
-    EXPECT_TRUE(closed_at_exit);
+    EXPECT_TRUE(ended && closed_at_exit);
 }
 
 // Peak and strip on the fake clock, which only Sleep moves: each step sleeps,
 // then a pass reads the signal; the peak's text, its mark's column on the
 // bar and the strip's newest cells are what the screen then shows.
 TEST_F(Panels, ThePeakHoldsThenFallsWithinTwoSecondsAndTheStripMovesEachSecond) {
-    options.peak = options.history = 1, peak = PeakHold{}, history = History{};
+    options.peak = options.history = 1;
     const struct { DWORD sleep; int32_t signal; const char* peak; int mark; const char* strip; } steps[] = {
         {0, 600, "^ 600 ", 0, "  "}, {100, 300, "^ 600 ", 24, "  "}, {900, 0, "^ 600 ", 24, " \xB2"},
         {1000, 600, "^ 600 ", 0, "\xB2\xB0"}, {2400, 300, "^ 600 ", 24, "\xB2\xFA"},  // a second without readings
@@ -179,7 +179,6 @@ TEST_F(Panels, ThePeakHoldsThenFallsWithinTwoSecondsAndTheStripMovesEachSecond) 
     options.peak = 0;
     fake::type_key(25, 'p'), handle_keys();
     EXPECT_EQ(fake::beeps.size(), 1u) << "without --peak P beeps";
-    options.history = 0;
 }
 
 // Where the platform tells no cause (Windows), the error code names it if it can.
@@ -249,13 +248,7 @@ TEST_F(Scanner, APortThatWillNotReopenGivesTheConsoleBack) {
     fake::console.chars.assign(fake::console.chars.size(), 'k');
     scr_open(1, 20, 40);
     fake::refused_names.push_back("COM3");
-    int code = 0;
-    try {
-        open_at_baud(9600);
-    } catch (const fake::Exit& e) {
-        code = e.code;
-    }
-    EXPECT_EQ(code, 1);
+    EXPECT_EQ(exit_code([] { open_at_baud(9600); }), 1);
     EXPECT_EQ(fake::console.size.X * 100 + fake::console.size.Y, 8025);
     EXPECT_EQ(fake::console_line(0), std::string(80, 'k'));
 }
@@ -376,14 +369,7 @@ TEST_F(Scanner, TheLogAppendsARowForEachPassAndEventWithTheLocalTimeAndItsOffset
     fake::disk.clear(), aids_open(), aids_ended();
     EXPECT_EQ(fake::disk["s.csv"].substr(0, 10), "time,port,");
     fake::refused_names.push_back("s.csv");
-    int code = 0;
-    try {
-        aids_open();
-    } catch (const fake::Exit& e) {
-        code = e.code;
-    }
-    EXPECT_EQ(code, 1) << "a log that will not open ends rxmon at the start";
-    options.log_path[0] = 0;
+    EXPECT_EQ(exit_code(aids_open), 1) << "a log that will not open ends rxmon at the start";
 }
 
 TEST_F(Scanner, TwoSilentModelQueriesGiveUpAfterASecondAndTheSixthEntryTellsOfNoCommunication) {

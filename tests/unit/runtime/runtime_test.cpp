@@ -1,8 +1,6 @@
-// The unhandled-exception filter over the recording fake: what only the fake
-// can provoke (an in-page error, a second entry, a report file that cannot
-// be created); reports of real faults are checked on a whole program (e2e).
-// And the program path from a Windows command line; files, handle names and
-// redirected output are checked on the POSIX layer (backend, e2e).
+// What only the fake can provoke in the crash filter (an in-page error, a
+// second entry, a report file that cannot be created; real faults: e2e), and
+// the program path from a Windows command line.
 #include <gtest/gtest.h>
 
 #include <string>
