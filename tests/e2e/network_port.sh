@@ -8,7 +8,7 @@ set -u
 . "$(dirname "$0")/monitor_lib.sh"
 
 start_sim --baud 38400 --model B
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 cat >"$work/ser2net.yaml" <<EOF
 connection: &scanner
   accepter: telnet(rfc2217),tcp,127.0.0.1,$port

@@ -2,7 +2,7 @@
 # bind failures, and ESC with every client connected.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 # ask TEXT: rxmon's answers to the lines of TEXT, to the close that q asks.
 ask() {
     printf '%b' "$1" | python3 -c 'import socket, sys

@@ -5,8 +5,6 @@
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 py=/usr/bin/python3
-until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
-free_port() { $py -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 port=$(free_port) prom_port=$(free_port)
 url=http://127.0.0.1:$port
 
