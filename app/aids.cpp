@@ -16,6 +16,7 @@ char model_seen[128];
 
 void aids_tick() {
     if (options.history) history_advance(ms_now());
+    log_tick();
 }
 
 void aids_found(const char* model) {

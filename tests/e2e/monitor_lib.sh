@@ -81,6 +81,10 @@ wait_for() {
     return 1
 }
 
+# until_true SECONDS COMMAND...: true once COMMAND is.
+until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
+strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
+
 # wait_exit SECONDS: prints the exit code once rxmon has ended.
 wait_exit() {
     local deadline=$((SECONDS + $1))
