@@ -46,6 +46,7 @@ void aids_back() {
 
 void aids_tick() {
     if (options.history) history_advance(ms_now());
+    log_tick();
 }
 
 void aids_found(const char* model) {

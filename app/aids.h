@@ -60,5 +60,8 @@ void history_note(int32_t signal);
 // The log: one CSV row per completed pass, and a row for each event.
 void log_pass(const char* model, int32_t level, int32_t tuning, int32_t frequency, int32_t signal);
 void log_event(const char* model, const char* event);
+// Each time round: shows on row 4 why the log stopped (or that it was opened
+// again), and every 2 s checks that its path still leads to the file.
+void log_tick();
 // The local time as 2026-03-01T13:00:00.250+01:00.
 void log_time(char* out);

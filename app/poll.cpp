@@ -94,6 +94,7 @@ void poll_cycle() {
         }
         mon.connected = 1;
         mon.lost_count = 0;
+        mon.answered_baud = mon.current_baud;
         aids_found(from_fifth(model_reference));
 
         for (;;) {

@@ -71,16 +71,20 @@ void open_at_baud(int32_t baud) {
 
 void wait_for_port() {
     mon.signal_index = 0;
+    aids_lost();
     show_status(-2);
     aids_waiting();
     char failure[1400];
     int32_t pause_ms = 1000;
-    // Back, the search starts again from its first rate.
-    mon.baud_index = 4;
-    mon.current_baud = mon.baud_table[4];
+    // A scanner that comes back almost always comes back at its old rate:
+    // that rate first, then the search from its first rate (index 5 is the
+    // try before the search, which the baud loop counts down from).
+    mon.baud_index = mon.answered_baud ? 5 : 4;
+    mon.current_baud = mon.answered_baud ? mon.answered_baud : mon.baud_table[4];
     for (;;) {
         for (int64_t until = ms_now() + pause_ms; ms_now() < until;) {
             handle_keys();
+            aids_tick();
             Sleep(20);
         }
         int32_t result = try_open(mon.current_baud, failure);

@@ -17,6 +17,7 @@ struct MonitorState {
     const int32_t baud_table[5] = {9600, 19200, 38400, 57600, 115200};
     int32_t baud_index = 0;
     int32_t current_baud = 0;
+    int32_t answered_baud = 0;  // the rate the scanner last answered at; 0 before it has
     std::atomic<int32_t> sound_choice{1};  // 0 Beep output, n tone on wave device n-1
     const int32_t sample_rates[5] = {11025, 22050, 44100, 48000, 96000};
     // Beep modes 0..5; modes 4 and 5 beep alike and differ only in name.
@@ -62,6 +63,7 @@ void open_at_baud(int32_t baud);
 
 // Under --reconnect: shows that the port is waited for, tries it about once
 // a second (a network port every 2 s after the first) with the keys
-// answered meanwhile, and once it is back starts a new search: the port is
-// open at the first rate of the search, which the baud loop carries on.
+// answered and the strip moving meanwhile, and once it is back starts a
+// new search: the port is open at the rate the scanner last answered at,
+// and the baud loop goes on with the whole search from its first rate.
 void wait_for_port();

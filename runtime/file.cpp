@@ -66,6 +66,16 @@ int file_append(const char* name, HANDLE* handle, bool* at_start) {
     *handle = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (*handle == INVALID_HANDLE_VALUE) return 1;
+    // A pipe whose reader stops reading fills, and a write to it would wait
+    // for as long as the reader does: there a write must fail at once, and
+    // a pipe that cannot be told so (wine's view of a POSIX one) is none
+    // to append to.
+    DWORD mode = PIPE_NOWAIT;
+    if (GetFileType(*handle) == FILE_TYPE_PIPE && !SetNamedPipeHandleState(*handle, &mode, nullptr, nullptr)) {
+        CloseHandle(*handle);
+        *handle = INVALID_HANDLE_VALUE;
+        return 2;
+    }
     LONG high = 0;
     DWORD low = SetFilePointer(*handle, 0, &high, FILE_END);
     *at_start = (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) || (low == 0 && high == 0);
@@ -73,9 +83,38 @@ int file_append(const char* name, HANDLE* handle, bool* at_start) {
     return 0;
 }
 
-int file_write(HANDLE handle, const void* data, int32_t count) {
-    DWORD done = 0;
-    return WriteFile(handle, data, static_cast<DWORD>(count), &done, nullptr) && done == DWORD(count) ? 0 : 1;
+int file_write(HANDLE handle, const void* data, int32_t count, int32_t* done) {
+    DWORD written = 0;
+    BOOL ok = WriteFile(handle, data, static_cast<DWORD>(count), &written, nullptr);
+    if (done) *done = static_cast<int32_t>(written);
+    return ok && written == DWORD(count) ? 0 : 1;
+}
+
+int file_cut(HANDLE handle, int32_t count) {
+    LONG high = -1;  // with the low word: -count, from the end
+    if (SetFilePointer(handle, -count, &high, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
+        return 1;
+    return SetEndOfFile(handle) ? 0 : 1;
+}
+
+// The volume and the file's index name a file, whatever path leads to it.
+int file_moved(HANDLE handle, const char* name) {
+    name = txt_unscramble(name);
+    BY_HANDLE_FILE_INFORMATION held, found;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &held)) return 0;
+    HANDLE now = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (now == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? 1 : 0;
+    }
+    BOOL known = GetFileInformationByHandle(now, &found);
+    CloseHandle(now);
+    if (!known) return 0;
+    return found.dwVolumeSerialNumber != held.dwVolumeSerialNumber || found.nFileIndexHigh != held.nFileIndexHigh ||
+                   found.nFileIndexLow != held.nFileIndexLow
+               ? 2
+               : 0;
 }
 
 int file_close(HANDLE handle) {

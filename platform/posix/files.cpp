@@ -1,8 +1,9 @@
 // Files, standard handles, paths and the command line over POSIX descriptors.
 //
 // Map: handle objects and errors; standard handles; CreateFileA and the
-// device names it hands on; Read/WriteFile, CloseHandle, SetFilePointer;
-// GetFullPathNameA and GetCommandLineA.
+// device names it hands on; Read/WriteFile, CloseHandle, SetFilePointer,
+// SetEndOfFile, GetFileInformationByHandle; GetFullPathNameA and
+// GetCommandLineA.
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -100,7 +101,10 @@ BOOL HandleObject::write(const void* buffer, DWORD count, DWORD* done) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             *done = written;
-            set_error_from_errno(n < 0 ? errno : EIO);
+            // Under PIPE_NOWAIT a pipe that stays full has a reader that
+            // stopped reading.
+            if (n < 0 && errno == EAGAIN) set_error_with_text(ERROR_SEM_TIMEOUT, "the reader has stalled.");
+            else set_error_from_errno(n < 0 ? errno : EIO);
             return FALSE;
         }
         written += static_cast<DWORD>(n);
@@ -237,14 +241,23 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
             case OPEN_EXISTING: break;
             default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
         }
+        // No open waits, as on Windows: a pipe without a reader, or without
+        // a writer, would hold the program (and its ESC) for as long as none
+        // comes. Reads and writes wait again, as Windows' do, unless
+        // SetNamedPipeHandleState says otherwise.
         int fd;
-        do fd = ::open(name, mode | O_CLOEXEC | O_NOCTTY, 0644);
+        do fd = ::open(name, mode | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
         while (fd < 0 && errno == EINTR);
+        struct stat st;
+        if (fd < 0 && errno == ENXIO && stat(name, &st) == 0 && S_ISFIFO(st.st_mode)) {
+            posix::set_error_with_text(ERROR_PIPE_NOT_CONNECTED, "no program reads this pipe.");
+            return INVALID_HANDLE_VALUE;
+        }
         if (fd < 0) {
             posix::set_error_from_errno(errno);
             return INVALID_HANDLE_VALUE;
         }
-        struct stat st;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
             SetLastError(ERROR_ACCESS_DENIED);
@@ -307,6 +320,56 @@ DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG distance_high, DWORD 
     if (distance_high) *distance_high = static_cast<LONG>(static_cast<uint64_t>(pos) >> 32);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(pos);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE h) {
+    HandleObject* o = object_of(h);
+    if (o == nullptr) return FALSE;
+    off_t at = lseek(o->fd, 0, SEEK_CUR);
+    if (at < 0 || ftruncate(o->fd, at) != 0) {
+        posix::set_error_from_errno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Only the wait mode: PIPE_NOWAIT is a descriptor that does not block.
+BOOL WINAPI SetNamedPipeHandleState(HANDLE h, LPDWORD mode, LPDWORD max_collection, LPDWORD timeout) {
+    HandleObject* o = object_of(h);
+    if (o == nullptr) return FALSE;
+    if (o->file_type() != FILE_TYPE_PIPE || max_collection || timeout) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    int flags = fcntl(o->fd, F_GETFL);
+    if (mode) flags = *mode & PIPE_NOWAIT ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+    if (flags < 0 || fcntl(o->fd, F_SETFL, flags) != 0) {
+        posix::set_error_from_errno(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// What tells files apart: the device for the volume, the inode for the
+// index, and the count of links (0 once deleted). Attributes and times are
+// not kept: nothing here reads them.
+BOOL WINAPI GetFileInformationByHandle(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+    HandleObject* o = object_of(h);
+    struct stat st;
+    if (o == nullptr) return FALSE;
+    if (fstat(o->fd, &st) != 0) {
+        posix::set_error_from_errno(errno);
+        return FALSE;
+    }
+    *info = BY_HANDLE_FILE_INFORMATION{};
+    info->dwFileAttributes = S_ISDIR(st.st_mode) ? 0x10 : FILE_ATTRIBUTE_NORMAL;
+    info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev ^ (uint64_t(st.st_dev) >> 32));
+    info->nFileSizeHigh = static_cast<DWORD>(uint64_t(st.st_size) >> 32);
+    info->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    info->nFileIndexHigh = static_cast<DWORD>(uint64_t(st.st_ino) >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(st.st_ino);
+    return TRUE;
 }
 
 // Like Windows, the path need not exist: a relative name is joined to the

@@ -45,6 +45,7 @@ extern LPTOP_LEVEL_EXCEPTION_FILTER exception_filter;  // the last one installed
 extern std::map<HANDLE, std::string> written;
 extern std::map<std::string, std::string> disk;
 extern std::vector<std::string> refused_names;
+extern size_t disk_free;  // bytes the disk still takes: a longer write stops there and fails
 extern std::string command_line;
 
 }  // namespace fake

@@ -13,6 +13,7 @@ std::map<HANDLE, std::string> written;
 std::map<std::string, std::string> disk;
 std::vector<std::string> refused_names;
 std::string command_line;
+size_t disk_free;
 
 namespace {
 std::map<HANDLE, DWORD> console_modes;  // absent: no console
@@ -42,7 +43,7 @@ void deliver(SerialDevice& d) {
 void reset_files() {
     for (int i = 0; i < 3; ++i) std_handles[i] = handle_of(0x10 + 4 * i);
     console_modes = {{std_handles[0], ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_MOUSE_INPUT}};
-    written.clear(), disk.clear(), refused_names.clear();
+    written.clear(), disk.clear(), refused_names.clear(), disk_free = SIZE_MAX;
     open_files.clear(), devices().clear();
     command_line = "rxmon.exe";
 }
@@ -135,15 +136,27 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVE
     }
     if (f) {
         std::string& data = fake::disk[f->name];
-        data.resize(std::max(data.size(), f->position + count));
-        data.replace(f->position, count, bytes);
-        f->position += count;
-    } else {
-        fake::written[h] += bytes;
+        *done = static_cast<DWORD>(std::min<size_t>(count, fake::disk_free));
+        fake::disk_free -= *done;
+        data.resize(std::max<size_t>(data.size(), f->position + *done));
+        data.replace(f->position, *done, bytes.substr(0, *done));
+        f->position += *done;
+        return *done == count;
     }
+    fake::written[h] += bytes;
     *done = count;
     return TRUE;
 }
+
+BOOL WINAPI SetEndOfFile(HANDLE h) {
+    fake::record(__func__);
+    fake::OpenFile* f = fake::file_of(h);
+    return f && !f->com && (fake::disk[f->name].resize(f->position), true);
+}
+
+// Neither pipes nor which file a name leads to are modelled: the backend's.
+BOOL WINAPI GetFileInformationByHandle(HANDLE, LPBY_HANDLE_FILE_INFORMATION) { return FALSE; }
+BOOL WINAPI SetNamedPipeHandleState(HANDLE, LPDWORD, LPDWORD, LPDWORD) { return FALSE; }
 
 BOOL WINAPI CloseHandle(HANDLE h) {
     fake::record(__func__);

@@ -42,7 +42,12 @@ start_sim --baud 38400 --model B --signal fixed:512 --link "$work/com1"
 wine_run "$win_build/rxmon.exe" 1 </dev/null >"$work/blind.out" 2>"$work/blind.err"
 check "no console ends with 1" [ $? = 1 ]
 check "and says so" grep -q "no screen to draw on" "$work/blind.err"
-rigctl_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# Wine cannot make a POSIX pipe's writes fail instead of waiting: refused.
+mkfifo "$work/fifo"
+start_exe --log fifo 1 0 "2>$work/fifo.err"
+check "a log on a pipe that would wait ends with 1" [ "$(wait_exit 60)" = 1 ]
+check "... saying why" grep -qF "rxmon cannot open the log fifo: a pipe that rxmon cannot write to without waiting." "$work/fifo.err"
+rigctl_port=$(free_port)
 start_exe --log win.csv --rigctl "$rigctl_port" 1 0
 check "found at 38400" wait_for 60 "38400 baud"
 for text in "SR-B20" "146.2500 MHz" " 512/1023" "██████████████████▌"; do check "shows $text" wait_for 5 "$text"; done

