@@ -1,7 +1,6 @@
 # A Windows program needs nothing beside Windows' own DLLs (KERNEL32, WINMM,
-# WS2_32 for --rigctl
-# and the C run-time that Windows ships), is built for its architecture, and
-# holds its texts only scrambled.
+# WS2_32 for --rigctl, and the C run-time that Windows ships), is built for
+# its architecture, and holds its texts only scrambled.
 set -eu
 exe=$1/rxmon.exe
 format=$([ "$RXMON_WIN_ARCH" = win32 ] && echo pei-i386 || echo pei-x86-64)

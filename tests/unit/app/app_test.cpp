@@ -141,9 +141,11 @@ TEST_F(Panels, KeysStepTheModeChangeTheVolumeWithinItsLimitsMuteAndBeep) {
 
 TEST_F(Panels, EscapeWaitsForTheToneThreadThenEnds) {
     std::atomic<bool> tone_closed{false};
-    std::thread tone([&] {  // closes its device a little after it is asked to
+    // It closes its device well after the 100 ms that the quit gives the
+    // sound to drain: only the handshake waits that long.
+    std::thread tone([&] {
         for (int i = 0; i < 1000 && mon.quit_flag.load() != 1; ++i) std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(300ms);
         tone_closed = true, mon.quit_flag = 0;
     });
     tone_started = true;
