@@ -93,9 +93,7 @@ TEST(SoundTest, NoSoundDeviceGivesTheRefusalsAndALSASaysNothing) {
     if (wave_device_count() > 0) GTEST_SKIP() << "this machine has a sound card";
     testing::internal::CaptureStderr();
     EXPECT_EQ(wave_device_count(), 0);
-    EXPECT_STREQ(wave_device_name(0), "");
     EXPECT_EQ(wave_open(&pool, 0, 1, 48000, 16, 2, 9600), MMRESULT(MMSYSERR_BADDEVICEID));
-    EXPECT_EQ(tone_burst(&pool, 0, 440, 50, 50, TONE_SQUARE), MMSYSERR_BADDEVICEID);
     auto start = Clock::now();
     EXPECT_FALSE(Beep(440, 60));
     EXPECT_GE(ms_since(start), 59) << "Beep waits its time in silence";
