@@ -107,11 +107,7 @@ TEST(SoundTest, NoSoundDeviceGivesTheRefusalsAndALSASaysNothing) {
 TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
     capture_to_file();
     build_pitch_table();
-    mon.sound_choice = 1;
-    mon.signal_index = 400;
-    mon.volume = 50;
-    mon.muted = 0;
-    mon.quit_flag = 0;
+    mon.sound_choice = 1, mon.signal_index = 400, mon.volume = 50, mon.muted = 0, mon.quit_flag = 0;
     HANDLE thread = CreateThread(nullptr, 0, tone_thread, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     wait_ms(500);
