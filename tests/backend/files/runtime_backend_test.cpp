@@ -1,7 +1,6 @@
-// The runtime over the real POSIX layer: real files, threads and handles
+// The runtime over the real POSIX layer: paths, threads and handles
 // (a whole program: e2e/runtime.sh).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -10,37 +9,11 @@
 #include "runtime/out.h"
 
 namespace {
-TEST(Files, WrittenThenReadBackThroughTheReaderUnderTheirFullNames) {
-    name_table_clear();  // its 100 names, never given back, would run out over repeated runs
-    std::string path = testing::TempDir() + "rxmon-" + std::to_string(getpid()) + "-data.bin";
-    HANDLE h;
-    ASSERT_EQ(file_create(path.c_str(), 0, &h), 0);
-    std::string data(200000, '\0'), got(200000, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
-    ASSERT_EQ(out_write(h, data.data(), static_cast<DWORD>(data.size())), data.size());
-    EXPECT_EQ(file_tell(h), 200000);
-    EXPECT_EQ(file_close(h), 0);
-    ASSERT_EQ(file_open(path.c_str(), 0, &h), 0);
-    char name[262];
-    name_lookup(h, name);
-    EXPECT_EQ(std::string(name), path);
-    static FileReader reader;
-    reader_init(&reader, h);
-    int32_t total = 0;
-    for (int32_t step : {1, 65534, 3, 100000, 50000}) total += reader_read(&reader, got.data() + total, step);
-    EXPECT_EQ(total, 200000);
-    EXPECT_EQ(got, data);
-    EXPECT_EQ(reader_read(&reader, got.data(), 10), 0);
-    file_close(h);
-    unlink(path.c_str());
-    EXPECT_EQ(file_open(path.c_str(), 0, &h), 1);
-    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
-
-    char directory[MAX_PATH], file_name[MAX_PATH], arguments[32768], relative[MAX_PATH];
-    program_path(directory, file_name, arguments);
-    EXPECT_EQ(std::string(directory) + file_name, std::filesystem::canonical("/proc/self/exe").string());
-    ASSERT_EQ(full_path("x/../y.txt", relative), 0);
-    EXPECT_EQ(std::string(relative), std::filesystem::current_path().string() + "/y.txt");
+// A relative name made whole, its .. parts folded away as Windows does.
+TEST(Files, ARelativeNameIsMadeWhole) {
+    char whole[MAX_PATH];
+    ASSERT_EQ(full_path("x/../y.txt", whole), 0);
+    EXPECT_EQ(std::string(whole), std::filesystem::current_path().string() + "/y.txt");
 }
 
 std::atomic<int> stage{0};
@@ -52,12 +25,11 @@ DWORD WINAPI worker(LPVOID) {
 
 // A handle closed while its thread runs on (which holds the object) is
 // refused, as are a closed file's and made-up ones; the thread is unharmed
-// (the address sanitizer watches the object); a wait returns when a thread ends.
+// (the address sanitizer watches the object).
 TEST(Handles, ClosedAndMadeUpHandlesAreRefusedAsOnWindowsAndThreadsOutliveTheirs) {
     stage = 0;  // a run before this one in the process left it at 2
     HANDLE running = CreateThread(nullptr, 0, worker, nullptr, 0, nullptr);
     ASSERT_NE(running, nullptr);
-    EXPECT_EQ(WaitForSingleObject(running, 20), WAIT_TIMEOUT);
     HANDLE file = CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(CloseHandle(file));
@@ -80,14 +52,10 @@ TEST(Handles, ClosedAndMadeUpHandlesAreRefusedAsOnWindowsAndThreadsOutliveTheirs
         EXPECT_TRUE(!WriteFile(h, &byte, 1, &done, nullptr) && GetLastError() == ERROR_INVALID_HANDLE) << h;
         SetLastError(0);
         EXPECT_TRUE(!CloseHandle(h) && GetLastError() == ERROR_INVALID_HANDLE) << h;  // a second close
-        EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED) << h;
     }
     EXPECT_TRUE(CloseHandle(reused));
     stage = 1;  // the thread finishes after its handle is gone
     for (int i = 0; i < 2000 && stage.load() != 2; ++i) Sleep(1);
     EXPECT_EQ(stage.load(), 2);
-    HANDLE thread = CreateThread(nullptr, 0, worker, nullptr, 0, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(thread));
 }
 }  // namespace

@@ -139,19 +139,6 @@ TEST_F(PtyLine, AWriteThatTheLineWillNotTakeEndsShortAtItsTimeout) {
     EXPECT_EQ(port_table[7].bytes_out, uint64_t(n));
 }
 
-TEST_F(PtyLine, APortOpensForOneHandleAtATime) {
-    open7();
-    for (const char* name : {"COM7", "\\\\.\\COM7", "com7"}) {
-        EXPECT_EQ(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-                  INVALID_HANDLE_VALUE) << name;
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED)) << name;
-    }
-    port_close(7);
-    HANDLE h = CreateFileA("\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(CloseHandle(h));
-}
-
 TEST_F(PtyLine, AVanishedDeviceFailsEveryCallAtOnce) {
     HANDLE h = open7();
     close(master);

