@@ -37,8 +37,7 @@ struct Panels : ::testing::Test {
     void SetUp() override {
         fake::reset();
         std_init(1);
-        while (key_read(nullptr) != -1) {
-        }
+        while (key_read(nullptr) != -1) continue;
         scr_out = fake::console_output;
         scr_size(20, 40);
         mon.model_a = mon.model_b = mon.muted = 0;
@@ -109,10 +108,9 @@ TEST_F(Panels, SignalBarIs39WideStopsAtTheScaleAndBeepsByModeAsReadingsCount) {
     draw_signal_bar(0), draw_signal_bar(0);
     EXPECT_EQ(fake::beeps.size(), 3u);
     EXPECT_EQ(fake::beeps[2].first, 80u);
-    mon.beep_mode = 0;
+    mon.beep_mode = 0;  // silent, then continuous
     for (int i = 0; i < 8; ++i) draw_signal_bar(400);
-    mon.beep_mode = 5;  // continuous
-    draw_signal_bar(400);
+    mon.beep_mode = 5, draw_signal_bar(400);
     EXPECT_EQ(fake::beeps.size(), 4u);
 }
 
@@ -126,9 +124,7 @@ TEST_F(Panels, KeysStepTheModeChangeTheVolumeWithinItsLimitsMuteAndBeep) {
     for (int i = 0; i < 101; ++i) fake::type_key(72, 0);  // Up
     for (char c : {'m', 'Q', 'q'}) fake::type_key(50, c);
     handle_keys();
-    EXPECT_EQ(mon.beep_mode, 0);
-    EXPECT_EQ(mon.volume.load(), 100);
-    EXPECT_EQ(mon.muted.load(), 1);
+    EXPECT_EQ(std::vector<int>({mon.beep_mode, mon.volume.load(), mon.muted.load()}), std::vector<int>({0, 100, 1}));
     mon.volume = 1;
     fake::type_key(80, 0), fake::type_key(80, 0);  // Down
     handle_keys();
@@ -184,10 +180,10 @@ TEST_F(Panels, ThePeakHoldsThenFallsWithinTwoSecondsAndTheStripMovesEachSecond) 
 // Where the platform tells no cause (Windows), the error code names it if it can.
 TEST(OpenFailure, TheCodeNamesNotFoundOrInUseElseTheOldSentenceStays) {
     mon.port_name[0] = 0, mon.port_number = 3;
+    char line[1400];
     for (auto [code, cause] : {std::pair<DWORD, std::string>{ERROR_FILE_NOT_FOUND, "not found"},
                                {ERROR_PATH_NOT_FOUND, "not found"}, {ERROR_ACCESS_DENIED, "in use or not permitted"},
                                {ERROR_SHARING_VIOLATION, "in use or not permitted"}, {0, "absent or in use"}}) {
-        char line[1400];
         open_failure_text(line, code);
         EXPECT_EQ(line, "COM3 cannot be opened: " + cause + ".\n") << code;
     }
@@ -258,8 +254,7 @@ TEST_F(Scanner, AReplyKeeps127CharactersOneMoreOverflowsAndSilenceTimesOutAfter5
     const std::string overflow = info(std::string(128, 'x') + "\r", 1);
     EXPECT_EQ(overflow.find('x'), std::string::npos);
     replies.clear();
-    while (port_getc(3) >= 0) {
-    }
+    while (port_getc(3) >= 0) continue;
     int64_t start = fake::now_ms();
     fake::sleeps.clear();
     EXPECT_EQ(query_info(reply), 1);
@@ -302,36 +297,28 @@ TEST_F(Scanner, OnlyAGoodSignalReplyPassesAndDrawsTheHelp) {
     }
 }
 
-TEST_F(Scanner, AGoodPassQueriesInOrderAndAnotherModelStartsAfresh) {
+// Then the check query sees another model, or the second info reply differs
+// from the first: the pass starts afresh with a new top, nothing drawn.
+TEST_F(Scanner, AGoodPassQueriesInOrderAndAChangedModelOrInfoStartsAfresh) {
     answer_limit = 8;  // one whole pass, then silence
     poll_cycle();
     EXPECT_EQ(commands(), "IDN VER LVL VER IDN TUN TUN SIG VER IDN IDN ");
     EXPECT_NE(row(5).find("Model: SR-B20  firmware 2.07"), std::string::npos) << row(5);
-    scr_clear(0x10);
-    line->received.clear();
-    int idns = 0;  // the check query sees another model: a new top, not a pass
-    answered = 0;
-    line->peer = [&](fake::SerialDevice& d, const std::string& sent) {
-        std::string code = sent.substr(0, 3);
-        if (++answered <= 7) d.send(code == "IDN" && ++idns > 1 ? "IDN,SR-A10\r" : replies[code], 2);
-    };
-    mon.signal_index = 77;
-    poll_cycle();
-    EXPECT_EQ(commands(), "IDN VER LVL VER IDN IDN VER LVL IDN IDN ");
-    EXPECT_EQ(row(5), std::string(40, ' '));
-    EXPECT_EQ(mon.signal_index.load(), 0);
-}
-
-TEST_F(Scanner, DifferingInfoRepliesAbandonThePassBeforeAnythingIsDrawn) {
-    int infos = 0;
-    line->peer = [&](fake::SerialDevice& d, const std::string& sent) {
-        std::string code = sent.substr(0, 3);
-        if (code == "VER") d.send(++infos % 2 ? "VER,Firmware 2.07\r" : "VER,Firmware 2.08\r", 2);
-        else if (++answered < 9) d.send(replies[code], 2);
-    };
-    poll_cycle();
-    EXPECT_EQ(commands().substr(0, 24), "IDN VER LVL VER IDN VER ");  // a new model reference after the second info
-    EXPECT_EQ(row(5), std::string(40, ' '));
+    const struct { std::string code, second, commands; } cases[] = {
+        {"IDN", "IDN,SR-A10\r", "IDN VER LVL VER IDN IDN VER LVL IDN IDN "},
+        {"VER", "VER,Firmware 2.08\r", "IDN VER LVL VER IDN VER "}};
+    for (const auto& c : cases) {
+        scr_clear(0x10), line->received.clear(), answered = 0, mon.signal_index = 77;
+        int seen = 0;
+        line->peer = [&](fake::SerialDevice& d, const std::string& sent) {
+            std::string code = sent.substr(0, 3);
+            if (++answered <= 7) d.send(code == c.code && ++seen > 1 ? c.second : replies[code], 2);
+        };
+        poll_cycle();
+        EXPECT_EQ(commands().substr(0, c.commands.size()), c.commands);
+        EXPECT_EQ(row(5), std::string(40, ' ')) << c.code;
+        EXPECT_EQ(mon.signal_index.load(), 0) << c.code;
+    }
 }
 
 TEST_F(Scanner, TheThirdFailedSignalReadingBlanksItsRows) {
