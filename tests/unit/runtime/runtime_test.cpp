@@ -44,7 +44,6 @@ TEST_F(CrashReport, AnInPageErrorHasItsAccessLineAndTheFilterFramesTheReportAfte
     EXPECT_NE(err().find("\r\n  Exception code:  C0000006\r\n  Exception:       in-page error\r\n  At address:      " +
                          zeros + "000000\r\n  Faulting access: reading at address " + zeros + "B00000 (11,534,336)"),
               std::string::npos) << err();
-    EXPECT_EQ(err().substr(0, 4) + err().substr(err().size() - 4), "\r\n\r\n\r\n\r\n");
     EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{250, 250}));
     fake::calls.clear();  // a second entry ends the process at once, without a word
     EXPECT_EQ(run_filter(), 1);
