@@ -137,9 +137,10 @@ TEST_F(Panels, KeysStepTheModeChangeTheVolumeWithinItsLimitsMuteAndBeep) {
 
 TEST_F(Panels, EscapeWaitsForTheToneThreadThenEnds) {
     std::atomic<bool> tone_closed{false};
-    std::thread tone([&] {  // closes its device a little after it is asked to
+    std::thread tone([&] {  // closes its device once it has seen the monitor wait for it
         for (int i = 0; i < 1000 && mon.quit_flag.load() != 1; ++i) std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(20ms);
+        const int asked = fake::count("Sleep");
+        for (int i = 0; i < 1000 && fake::count("Sleep") < asked + 5; ++i) std::this_thread::sleep_for(1ms);
         tone_closed = true, mon.quit_flag = 0;
     });
     tone_started = true;
@@ -319,7 +320,8 @@ TEST_F(Scanner, TheThirdFailedSignalReadingBlanksItsRows) {
 }
 
 // Appended after what the file held (so no second header), a row a pass and
-// one an event, fields quoted where the scanner's text needs it.
+// one an event, fields quoted where the scanner's text needs it. A new log's
+// header and a log that will not open: tests/e2e/aids.sh.
 TEST_F(Scanner, TheLogAppendsARowForEachPassAndEventWithTheLocalTimeAndItsOffset) {
     txt_copy(options.log_path, "s.csv");
     fake::disk["s.csv"] = "earlier\n";
@@ -338,10 +340,6 @@ TEST_F(Scanner, TheLogAppendsARowForEachPassAndEventWithTheLocalTimeAndItsOffset
         log_time(time);
         EXPECT_STREQ(time + 11, text);
     }
-    fake::disk.clear(), aids_open(), aids_ended();
-    EXPECT_EQ(fake::disk["s.csv"].substr(0, 10), "time,port,");
-    fake::refused_names.push_back("s.csv");
-    EXPECT_EQ(exit_code(aids_open), 1) << "a log that will not open ends rxmon at the start";
 }
 
 TEST_F(Scanner, TwoSilentModelQueriesGiveUpAfterASecondAndTheSixthEntryTellsOfNoCommunication) {
