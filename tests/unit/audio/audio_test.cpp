@@ -73,32 +73,24 @@ struct WavTest : ::testing::Test {
     }
 };
 
-TEST_F(WavTest, EveryRefusalHasItsCodeAndMessage) {
+// The fuzz target checks that a refusal has a message; here each has its own code.
+TEST_F(WavTest, EveryRefusalHasItsCode) {
     const std::string good = wav(kMono16, chunk("data", pcm16({1, 2})));
     const struct { std::string file; int32_t code, device = 0; } cases[] = {
-        {"RIFX" + good.substr(4), WAV_NOT_RIFF},
-        {good.substr(0, 10), WAV_NOT_WAVE},
+        {"RIFX" + good.substr(4), WAV_NOT_RIFF}, {good.substr(0, 10), WAV_NOT_WAVE},
         {"RIFF" + le(0, 4) + "WAVE" + chunk("LIST", "abcd") + good.substr(12), WAV_NO_FORMAT_FIRST},
-        {good.substr(0, 30), WAV_NOT_PCM},  // ends inside the format body
-        {wav(format_body(1, 3, 8000, 16), ""), WAV_NOT_PCM},
-        {wav(kMono16, chunk("LIST", "abcd")), WAV_TRUNCATED},  // no data chunk
-        {wav(kMono16, chunk("LIST", "abcd", 40)), WAV_TRUNCATED},
-        {wav(format_body(1, 1, 8000, 16, "xy"), ""), WAV_TRUNCATED},
-        {good, WAV_NO_DEVICE, 1},
-        {good, WAV_PLAYABLE, int32_t(WAVE_MAPPER)},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(header(cases[i].file, cases[i].device), cases[i].code) << "case " << i;
-        EXPECT_STREQ(message, wav_message(cases[i].code)) << "case " << i;
-    }
-    strcpy(name, "missing.wav");
-    EXPECT_EQ(wav_play(&pool, 0, name, 100, nullptr), WAV_CANNOT_OPEN);
+        {good.substr(0, 30), WAV_NOT_PCM}, {wav(format_body(1, 3, 8000, 16), ""), WAV_NOT_PCM},  // cut short, 3 channels
+        {wav(kMono16, chunk("LIST", "abcd", 40)), WAV_TRUNCATED}, {wav(format_body(1, 1, 8000, 16, "xy"), ""), WAV_TRUNCATED},
+        {good, WAV_NO_DEVICE, 1}, {good, WAV_PLAYABLE, int32_t(WAVE_MAPPER)}};
+    for (const auto& c : cases) EXPECT_EQ(header(c.file, c.device), c.code) << &c - cases;
     // The device is asked at the width it will play; the query and the open may differ.
     fake::sound_open_result = [](const WAVEFORMATEX& f, DWORD flags) {
         if (f.wBitsPerSample != 16) return MMRESULT(WAVERR_BADFORMAT);
         return flags & WAVE_FORMAT_QUERY ? MMRESULT(MMSYSERR_NOERROR) : MMRESULT(MMSYSERR_ALLOCATED);
     };
     EXPECT_EQ(play(wav(format_body(1, 2, 8000, 8), chunk("data", ""))), WAV_OPEN_REFUSED);
+    strcpy(name, "missing.wav");
+    EXPECT_EQ(wav_play(&pool, 0, name, 100, nullptr), WAV_CANNOT_OPEN);
     EXPECT_EQ(fake::live_blocks(), 0);
     EXPECT_EQ(fake::count("CreateFileA"), fake::count("CloseHandle") + 1);  // all but the missing file closed
 }
@@ -119,9 +111,6 @@ TEST_F(WavTest, TheChunkWalkSkipsChunksWithTheirPadBytes) {
         ASSERT_EQ(play(file + "tail"), WAV_PLAYABLE);
         EXPECT_EQ(played(), (std::vector<int16_t>{0x1234, 0x5678})) << &file - files;
     }
-    // A data size with the top bit set is a large unsigned size.
-    EXPECT_EQ(header(wav(kMono16, "data" + le(0xFFFFFFFF, 4))), WAV_PLAYABLE);
-    EXPECT_EQ(data_size, 0xFFFFFFFFLL);
 }
 
 TEST_F(WavTest, RatesWithinATenthOfAStandardRateSnapToIt) {
@@ -132,6 +121,7 @@ TEST_F(WavTest, RatesWithinATenthOfAStandardRateSnapToIt) {
     }
 }
 
+// The fuzz target counts the samples played; here are their values.
 TEST_F(WavTest, SamplesAreWidenedScaledAndClippedAndStreamInOneSecondBuffers) {
     ASSERT_EQ(play(wav(format_body(1, 1, 8000, 8), chunk("data", std::string("\x00\x80\xff\x81", 4))), 50), 0);
     EXPECT_EQ(played(), (std::vector<int16_t>{-16383, 0, 16256, 128}));
@@ -139,21 +129,14 @@ TEST_F(WavTest, SamplesAreWidenedScaledAndClippedAndStreamInOneSecondBuffers) {
     EXPECT_EQ(played(), (std::vector<int16_t>{-32768, 32767, -29, 2000}));
     EXPECT_EQ(wav_peak, 32768);
     EXPECT_EQ(wav_out_sample(-32768, -1000000), 32767);  // no volume overflows the scaling
-    std::string data;
-    for (int i = 0; i < 20000; ++i) data += le(static_cast<uint16_t>(i), 2);  // 2.5 s at 8000 per second
-    ASSERT_EQ(play(wav(kMono16, chunk("data", data) + chunk("LIST", "tail"))), 0);
-    ASSERT_EQ(fake::sound_written.size(), 3u);
-    EXPECT_EQ(fake::sound_written[0].size(), 16000u);
-    EXPECT_EQ(fake::sound_written[2].size(), 8000u);  // the LIST chunk is not played
-    EXPECT_EQ(played()[19999], 19999);
+    ASSERT_EQ(play(wav(kMono16, chunk("data", std::string(40000, 'x')))), 0);  // 2.5 s
+    EXPECT_EQ(std::make_pair(fake::sound_written.size(), fake::sound_written[0].size()), std::make_pair(size_t(3), size_t(16000)));
     EXPECT_EQ(fake::count("waveOutReset"), 0);
-    EXPECT_EQ(fake::live_blocks(), 0);
 }
 
 TEST_F(WavTest, DataSizesThatDoNotMatchTheFileAndAStopRequest) {
-    // Larger than the file: the last buffer is short, and still submitted
-    // when the reader has nothing left for it at all.
-    // An odd size cuts the last 16-bit sample short: it is dropped. Size 0 submits nothing at all.
+    // Larger than the file: a short last buffer, submitted even when empty; an odd size
+    // cuts the last sample short: it is dropped. Size 0 submits nothing at all.
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {chunk("data", pcm16({5, 6, 7}), 1000), {pcm16({5, 6, 7})}}, {chunk("data", "", 32000), {""}},
         {chunk("data", pcm16({9, 0x7F7F}).substr(0, 3)), {pcm16({9})}}, {chunk("data", ""), {}}};
@@ -256,11 +239,9 @@ TEST_F(ToneBurst, TheBufferHoldsTheWholeBurstAtTheHighestRateAcceptedAndEndsAtPh
 TEST(ToneShapes, AtTheirLandmarks) {
     sine_build();
     const int32_t cases[][4] = {// phase, volume, shape, sample; shape 7 is unknown, so square
-                                {179999, 50, TONE_SQUARE, 16383},  {180000, 50, TONE_SQUARE, -16383},
-                                {0, 100, 7, 32767},                {45000, 100, TONE_TRIANGLE, 16383},
-                                {90000, 100, TONE_TRIANGLE, 32767}, {180000, 100, TONE_TRIANGLE, 0},
-                                {270000, 40, TONE_TRIANGLE, -13106}, {270000, 100, TONE_SINE, -32767},
-                                {359990, 100, TONE_SINE, 0}};  // rounds to entry 3600, read as entry 0
+        {179999, 50, TONE_SQUARE, 16383}, {180000, 50, TONE_SQUARE, -16383}, {0, 100, 7, 32767},
+        {45000, 100, TONE_TRIANGLE, 16383}, {270000, 40, TONE_TRIANGLE, -13106},
+        {359990, 100, TONE_SINE, 0}};  // rounds to entry 3600, read as entry 0
     for (auto& c : cases) EXPECT_EQ(tone_sample(c[0], c[1], c[2]), c[3]) << "phase " << c[0] << ", shape " << c[2];
     for (int i = 0; i < 3600; ++i)
         ASSERT_LE(std::abs(sine_table[i] - 32767 * std::sin(i / 10.0 * M_PI / 180)), 1.0) << i;

@@ -44,7 +44,6 @@ TEST_F(CrashReport, AnInPageErrorHasItsAccessLineAndTheFilterFramesTheReportAfte
     EXPECT_NE(err().find("\r\n  Exception code:  C0000006\r\n  Exception:       in-page error\r\n  At address:      " +
                          zeros + "000000\r\n  Faulting access: reading at address " + zeros + "B00000 (11,534,336)"),
               std::string::npos) << err();
-    EXPECT_EQ(err().substr(0, 4) + err().substr(err().size() - 4), "\r\n\r\n\r\n\r\n");
     EXPECT_EQ(fake::sleeps, (std::vector<DWORD>{250, 250}));
     fake::calls.clear();  // a second entry ends the process at once, without a word
     EXPECT_EQ(run_filter(), 1);
@@ -61,20 +60,14 @@ TEST_F(CrashReport, AReportFileThatCannotBeCreatedEndsInTheFatalMessage) {
     EXPECT_EQ(err().find("was also written"), std::string::npos) << err();
 }
 
-TEST(ProgramPath, SplitsTheCommandLineAndRefusesPathsOfMaxPathOrMore) {
-    const char* cases[][4] = {
-        {"\"C:\\Program Files\\rx\\rxmon.exe\" 3 0", "C:\\Program Files\\rx\\", "rxmon.exe", " 3 0"},
-        {"rxmon  3  1", "C:\\work\\", "rxmon", "  3  1"},
-        {"\"C:\\a b\\rxmon.exe 3", "C:\\a b\\", "rxmon.exe 3", ""},
-        {"\x80 33", "C:\\work\\", "\x80", " 33"}};  // reads as a stored text
+// The parsing is txt_next_arg's and the POSIX split is the backend's: here a Windows line.
+TEST(ProgramPath, SplitsAWindowsCommandLineAndRefusesPathsOfMaxPathOrMore) {
     fake::reset();
-    for (auto c : cases) {
-        fake::command_line = c[0];
-        char directory[300], file_name[300], arguments[300];
-        program_path(directory, file_name, arguments);
-        EXPECT_EQ(std::vector<std::string>({directory, file_name, arguments}), std::vector<std::string>(c + 1, c + 4));
-    }
-    char out[400] = "j";
+    fake::command_line = "\"C:\\Program Files\\rx\\rxmon.exe\" 3 0";
+    char directory[300], file_name[300], arguments[300], out[400] = "j";
+    program_path(directory, file_name, arguments);
+    EXPECT_EQ(std::vector<std::string>({directory, file_name, arguments}),
+              std::vector<std::string>({"C:\\Program Files\\rx\\", "rxmon.exe", " 3 0"}));
     EXPECT_EQ(full_path(std::string(300, 'x').c_str(), out), 1);
     EXPECT_STREQ(out, "");
 }
