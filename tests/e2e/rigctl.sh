@@ -8,7 +8,9 @@ ask() {
     printf '%b' "$1" | python3 -c 'import socket, sys
 s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
 s.sendall(sys.stdin.buffer.read() + b"q\n")
-while chunk := s.recv(65536): sys.stdout.write(chunk.decode())' "$port"
+try:
+    while chunk := s.recv(65536): sys.stdout.write(chunk.decode())
+except TimeoutError: print("(still open after q)")' "$port"
 }
 rigctl_says() { rigctl -m 2 -r "127.0.0.1:$port" "$@" 2>/dev/null | paste -sd' '; }
 
