@@ -100,6 +100,15 @@ for sim_options in --flood "--drop 1"; do
     stop_sim
 done
 
+# Info replies that differ within a pass abandon it: nothing of it is drawn.
+start_sim --baud 115200 --info-differ 1 --log-file "$work/info.log"
+start_rxmon 1 0
+infos_asked() { [ "$(grep -c '<- VER' "$work/info.log")" -ge 6 ]; }
+check "differing info: asked again and again" until_true 10 infos_asked
+check "... and no pass drawn" bash -c "! tmux -L $socket capture-pane -p -t 0 | grep -q firmware"
+keys Escape && wait_exit 3 >/dev/null
+stop_sim
+
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }  # user + system CPU, in clock ticks
 # unplugged WHEN: once the line is closed, rxmon ends within 4 s without
 # spinning, with exit code 1 and the open-failure message, on a terminal given back.

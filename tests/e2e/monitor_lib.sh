@@ -83,8 +83,6 @@ on_screen() { screen | grep -qF -- "$1"; }
 # wait_for SECONDS TEXT: true once TEXT is on the screen.
 wait_for() { until_true "$1" on_screen "$2" || { echo "--- screen while waiting for '$2':"; screen; return 1; }; }
 
-# until_true SECONDS COMMAND...: true once COMMAND is.
-until_true() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -le $end ] || return 1; sleep 0.1; done; }
 strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
 
 # wait_exit SECONDS: prints the exit code once rxmon has ended.
