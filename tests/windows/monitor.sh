@@ -1,8 +1,10 @@
-# The Windows program under wine in a terminal (tmux), against rxmon-sim on
-# a pseudo-terminal. The prefix is the test's own, and its COM ports are
-# mapped in wine's registry (HKLM\Software\Wine\Ports): wine's mount manager
-# re-creates dosdevices/com1 -> /dev/ttyS0 whenever its services start, but
-# it keeps a mapping made there.
+# The Windows program as a user gets it, under wine in a terminal (tmux),
+# against rxmon-sim on a pseudo-terminal: the zip that scripts/release makes
+# from this build's rxmon.exe, unpacked into a new folder. The prefix is the
+# test's own, and its COM ports are mapped in wine's registry
+# (HKLM\Software\Wine\Ports): wine's mount manager re-creates
+# dosdevices/com1 -> /dev/ttyS0 whenever its services start, but it keeps a
+# mapping made there.
 set -u
 win_build=$1
 export RXMON_LINUX_BUILD=$2
@@ -16,14 +18,25 @@ wine_prefix "$WINEPREFIX"
 wine_run reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$work/com1" /f >/dev/null
 /usr/lib/wine/wineserver -w
 trap '/usr/lib/wine/wineserver -k 2>/dev/null; cleanup' EXIT
-start_exe() { start_in_terminal "cd $work && WINEPREFIX=$WINEPREFIX WINEDEBUG=-all $WINE $win_build/rxmon.exe $*"; }
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$2/CMakeCache.txt")
+mkdir "$work/dist" "$work/user"
+zip=$("$(dirname "$0")/../../scripts/release" --zip "$RXMON_WIN_ARCH" "$win_build/rxmon.exe" "$work/dist")
+check "the zip: $zip" [ "$zip" = "$work/dist/rxmon-$version-$RXMON_WIN_ARCH.zip" ]
+(cd "$work/user" && unzip -q "$zip")
+dir=$work/user/rxmon-$version-$RXMON_WIN_ARCH exe=$dir/rxmon.exe
+check "it holds rxmon.exe, README.txt, LICENSE.txt" [ "$(cd "$dir" && ls | paste -sd' ')" = "LICENSE.txt README.txt rxmon.exe" ]
+check "README.txt: every line ends in CR LF" [ "$(grep -c $'\r$' "$dir/README.txt")" = "$(wc -l <"$dir/README.txt")" ]
+check "README.txt: the options and the spreadsheet" grep -q -- "--log FILE.*Excel" <<<"$(tr -d '\r\n' <"$dir/README.txt")"
+check "its rxmon.exe --version" [ "$(wine_run "$exe" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
+start_exe() { start_in_terminal "cd $work && WINEPREFIX=$WINEPREFIX WINEDEBUG=-all $WINE $exe $*"; }
 
 # Ports that are not there (wine gives COM 9 a device only where a ninth
 # serial port exists; a mapped port always opens), or out of range.
 start_exe 9
 check "missing port ends with 1" [ "$(wait_exit 60)" = 1 ]
 check "missing port is named" wait_for 2 "COM9 cannot be opened"
-wine_run "$win_build/rxmon.exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/null
+wine_run "$exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/null
 check "out-of-range port ends with 1" [ $? = 1 ]
 check "and says why" grep -q "COM12? Use 1 to 9." "$work/range.err"
 # A word that names no port leads to the prompt, as no port does.
@@ -31,7 +44,7 @@ start_exe abc
 check "rxmon abc: the prompt" wait_for 60 "Press its number"
 keys Escape
 check "ESC at the prompt ends with 1" [ "$(wait_exit 10)" = 1 ]
-wine_run "$win_build/rxmon.exe" --serve 8080 1 >/dev/null 2>"$work/serve.err" </dev/null
+wine_run "$exe" --serve 8080 1 >/dev/null 2>"$work/serve.err" </dev/null
 check "--serve is refused in one line, with 2" [ $? = 2 -a "$(grep -c 'not available in the Windows programs' "$work/serve.err") $(wc -l <"$work/serve.err")" = "1 1" ]
 start_exe "</dev/null"
 check "no port and no keyboard ends with 1" [ "$(wait_exit 60)" = 1 ]
@@ -39,7 +52,7 @@ check "and asks for the port as an argument" wait_for 2 "give the COM port (1-9)
 
 start_sim --baud 38400 --model B --signal fixed:512 --link "$work/com1"
 # Without a terminal wine gives the program no console: it must not poll blind.
-wine_run "$win_build/rxmon.exe" 1 </dev/null >"$work/blind.out" 2>"$work/blind.err"
+wine_run "$exe" 1 </dev/null >"$work/blind.out" 2>"$work/blind.err"
 check "no console ends with 1" [ $? = 1 ]
 check "and says so" grep -q "no screen to draw on" "$work/blind.err"
 # Wine cannot make a POSIX pipe's writes fail instead of waiting: refused.
