@@ -1,7 +1,7 @@
 # --serve against rxmon-sim, whose signal swaps between 100 and 900 and
 # which falls silent at 14 s for 6 s: the readings against the simulator's,
 # the event stream, the limits, a real Prometheus and a real browser, the
-# bind failures, and ESC with clients connected.
+# bind failures (of --rigctl too), and ESC with clients connected.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 py=/usr/bin/python3
@@ -94,18 +94,21 @@ print(bad or "", end="")
 sys.exit(bool(bad))
 EOF
 
-# Bind failures end rxmon before the screen, with one line naming the address.
-refused() {  # refused VALUE CODE TEXT
+# Bind failures of either server end rxmon before the screen, with one line
+# naming the address.
+refused() {  # refused OPTION VALUE CODE TEXT
     local code=0
-    "$rxmon" --serve "$1" 1 0 </dev/null >"$work/out" 2>"$work/err" || code=$?
-    [ "$code" = "$2" ] && grep -qF -- "$3" "$work/err" && [ ! -s "$work/out" ] && { [ "$2" = 2 ] || [ "$(wc -l <"$work/err")" = 1 ]; }
+    "$rxmon" "$1" "$2" 1 0 </dev/null >"$work/out" 2>"$work/err" || code=$?
+    [ "$code" = "$3" ] && grep -qF -- "$4" "$work/err" && [ ! -s "$work/out" ] && { [ "$3" = 2 ] || [ "$(wc -l <"$work/err")" = 1 ]; }
 }
-for failure in "$port|1|cannot serve on 127.0.0.1:$port: Address already in use" \
-    "192.0.2.1:$port|1|cannot serve on 192.0.2.1:$port: Cannot assign requested address" \
-    "no-such-host.invalid:$port|1|cannot serve on no-such-host.invalid:$port: " \
-    "8080:|2|Usage:" "::1:8080|2|Usage:" "65536|2|Usage:" "host:|2|Usage:"; do
-    IFS='|' read -r value code text <<<"$failure"
-    check "--serve $value: exit $code, $text" refused "$value" "$code" "$text"
+for option in --serve --rigctl; do
+    for failure in "$port|1|127.0.0.1:$port: Address already in use" \
+        "192.0.2.1:$port|1|192.0.2.1:$port: Cannot assign requested address" \
+        "no-such-host.invalid:$port|1|no-such-host.invalid:$port: " \
+        "8080:|2|Usage:" "::1:8080|2|Usage:" "65536|2|Usage:" "host:|2|Usage:"; do
+        IFS='|' read -r value code text <<<"$failure"
+        check "$option $value: exit $code, $text" refused "$option" "$value" "$code" "$text"
+    done
 done
 
 # ESC with every client connected: a reader that never reads among them.
