@@ -40,9 +40,11 @@ done <<CASES
 --log=$(printf %0260d 0) 1|1|too long: 260 characters, where 259
 CASES
 # scripts/run with options alone runs them on the simulator, as it does
-# without any; a value of its own (the log's name) is not taken for a port.
-start_in_terminal "RXMON_BUILD=$build $(dirname "$0")/../../scripts/run --peak --log $work/run.csv"
-check "scripts/run --peak --log FILE: on the simulator" wait_for 20 "38400 baud"
+# without any; an option's value (a file name, a port number) is not taken
+# for rxmon's port.
+start_in_terminal "RXMON_BUILD=$build $(dirname "$0")/../../scripts/run --rigctl $(free_port) --log $work/run.csv"
+# (The simulator's own "at 38400 baud" shows first, before rxmon's screen.)
+check "scripts/run --rigctl PORT --log FILE: on the simulator" wait_for 20 "38400 baud, scanner answers"
 keys Escape
 check "ESC ends both" [ "$(wait_exit 5)" = 0 ]
 check "... the log written" grep -q ',found at 38400 baud$' "$work/run.csv"
