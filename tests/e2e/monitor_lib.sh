@@ -20,11 +20,15 @@ cleanup() {
 trap cleanup EXIT
 
 # check NAME COMMAND...; with RXMON_E2E_FAIL_FAST set (scripts/mutate sets
-# it), the first failure ends the test.
+# it), the first failure ends the test; a file named by RXMON_E2E_FAILURES
+# collects the failed checks of every script.
 check() {
     local name=$1
     shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAILED: $name"; failures=$((failures + 1)); fi
+    if "$@"; then passes=$((passes + 1)); else
+        echo "FAILED: $name" && echo "${0##*/}: $name" >>"${RXMON_E2E_FAILURES:-/dev/null}"
+        failures=$((failures + 1))
+    fi
     [ "$failures" = 0 ] || [ -z "${RXMON_E2E_FAIL_FAST-}" ] || exit 1
 }
 
