@@ -1,6 +1,5 @@
 # The alignment aids against rxmon-sim's sweep, which falls silent and then
-# changes model; the log against what the simulator sent, its chart, and
-# logs that cannot be opened or written.
+# changes model; the log against what the simulator sent, and its chart.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 # The reading and the peak from row 15 ("Sig:  600/1023 ^ 712").
@@ -36,8 +35,7 @@ tmux -L "$socket" pipe-pane -o -t 0 "cat >$work/tty.out"
 until_true 5 eval '[ "$(bells)" -gt 0 ]' && first=$(bells) && sleep 2 && tmux -L "$socket" pipe-pane -t 0
 bells=$(($(bells) - first + 1))
 check "beeps ring the bell, 4 to 9 times in 2 s: $bells" [ "$bells" -ge 4 -a "$bells" -le 9 ]
-keys Escape
-check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
+check "ESC ends with 0" esc_ends 5
 stop_sim
 
 check "the log and the port by their names" [ "$(sed -n 2p "$log" | cut -d, -f2)" = "$port" ]
@@ -54,15 +52,12 @@ summary=$("$build/plot/rxmon-plot" "$log" -o "$work/chart.png")
 check "the chart: $summary" grep -qE "^$work/chart.png: $readings readings from .* peak 1023 at .*, 1 span without communication$" <<<"$summary"
 check "... a PNG of 1000 x 560" grep -qF "PNG image data, 1000 x 560" <<<"$(file "$work/chart.png")"
 
-# A log that cannot be written stops, says so at once (even while the port
-# is waited for), and the monitor goes on, as it does when a pipe's reader
-# stalls; one that cannot be opened ends rxmon before the screen is taken.
+# Logs that cannot be written (even while the port is waited for) or opened.
 RXMON_COM1=$work/scanner start_rxmon --reconnect --log /dev/full 1 0
 check "a failed write shows before the port is there" wait_for 10 "Log stopped: No space left on device"
 start_sim --baud 115200 --link "$work/scanner"
 check "and the monitor goes on" wait_for 5 "115200 baud"
-keys Escape
-check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
+check "ESC ends with 0" esc_ends 5
 mkfifo "$work/fifo"
 python3 -c 'import fcntl, os, sys, time; fcntl.fcntl(os.open(sys.argv[1], os.O_RDWR), 1031, 4096)
 open(sys.argv[2], "w").close(); time.sleep(60)' "$work/fifo" "$work/reading" &
@@ -70,8 +65,7 @@ reader=$!
 until_true 5 [ -e "$work/reading" ]
 start_rxmon --log "$work/fifo" 1 0
 check "a pipe whose reader stalls stops the log" wait_for 10 "Log stopped: the reader has stalled."
-keys Escape
-check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
+check "ESC ends with 0" esc_ends 5
 kill $reader
 for log in "$work/none/x.csv:" "$work/fifo: no program reads this pipe." "$work/s.csv: it is not an rxmon log."; do
     echo hello >"$work/s.csv"
@@ -79,7 +73,6 @@ for log in "$work/none/x.csv:" "$work/fifo: no program reads this pipe." "$work/
     check "an unopenable log ends with 1: $log" [ "$(wait_exit 5)" = 1 ]
     check "saying why" grep -qF "rxmon cannot open the log $log" "$work/err"
 done
-# A log deleted or replaced while rxmon runs is opened again at its path.
 log=$work/again.csv
 log_again() { [ "$(head -n 1 "$log")" = "$head" ] && [ "$(grep -c ^time, "$log")" = 1 ] && grep -q ',$' "$log"; }
 start_rxmon --log "$log" 1 0
@@ -89,6 +82,5 @@ for how in deleted replaced; do
     check "a $how log is noticed" wait_for 5 "Log reopened: the file was $how"
     check "... and goes on under one header" until_true 5 log_again
 done
-keys Escape
-check "ESC ends with 0" [ "$(wait_exit 5)" = 0 ]
+check "ESC ends with 0" esc_ends 5
 finish

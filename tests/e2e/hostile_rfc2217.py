@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """RFC 2217 servers that misbehave, each keeping its end open after the close: hostile_rfc2217.py
-MODE PORT_FILE. ignore: reports the line, ignores changes; late: confirms changes 1.9 s late; slow:
-reports 1.9 s late, ignores changes; parity9: reports parity 9, never answers about parity; silent."""
+MODE PORT_FILE. ignore: reports the line, ignores changes; slow: reports 1.9 s late, ignores
+changes; parity9: reports parity 9, never answers about parity; silent."""
 import os, socket, sys, threading, time
 
 mode, port_file = sys.argv[1:3]
@@ -20,13 +20,11 @@ def serve(conn):
             body, buf = buf[start + 2:end], buf[end + 2:]
             if len(body) < 3 or body[0] != 44 or body[1] not in LINE:
                 continue
-            command, value, asking = body[1], body[2:], not any(body[2:])
+            command, asking = body[1], not any(body[2:])
             if command == 3 and mode == "parity9":
                 asking and report(3, b"\x09")
             elif asking:
                 report(command, LINE[command], 1.9 if mode == "slow" else 0)
-            elif mode == "late":
-                report(command, value, 1.9)
     time.sleep(30)
     conn.close()
 

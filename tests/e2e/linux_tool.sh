@@ -1,10 +1,9 @@
-# rxmon as a Linux tool: --help and --version, the manual pages, cmake
-# --install, the Debian package and the light set of packages to run it.
+# rxmon as a Linux tool: --help and --version, the options, scripts/run, the
+# manual pages, the Debian package and the light set of packages to run it.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
-# Answered at once, with no port and no keyboard, without a screen take-over.
 out=$(timeout 5 "$rxmon" --help </dev/null)
 check "--help ends with 0" [ $? = 0 ]
 for text in "rfc2217://HOST:PORT" /dev/ttyUSB0 "RXMON_COM<n>" SOUND ESC "Exit status"; do
@@ -19,10 +18,7 @@ r, w = os.pipe(); os.close(r)
 p = subprocess.run([sys.argv[1], "--help"], stdout=w, stderr=subprocess.PIPE)
 sys.exit(p.returncode != 1 or p.stderr != b"")' "$rxmon"
 check "the version" [ "$(timeout 5 "$rxmon" --version </dev/null | tr -d '\r')" = "rxmon $version" ]
-# Options stand anywhere before "--", and a value is the next word or
-# follows "="; an unknown option, a value missing or given twice ends with
-# why, the usage and 2; --help answers wherever it stands; a value too long
-# ends with 1; a negative number is still a port.
+# Options stand anywhere before "--", a value as the next word or after "=".
 while IFS='|' read -r arguments code text; do
     status=0
     err=$(timeout 5 "$rxmon" $arguments </dev/null 2>&1 >/dev/null) || status=$?
@@ -50,24 +46,18 @@ check "ESC ends both" [ "$(wait_exit 5)" = 0 ]
 check "... the log written" grep -q ',found at 38400 baud$' "$work/run.csv"
 check "--help after other arguments" [ "$(timeout 5 "$rxmon" 3 --peak --help </dev/null)" = "$out" ]
 
-# The manual pages render without a single warning from groff.
 for page in rxmon rxmon-sim rxmon-plot; do
     warnings=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$build/man/$page.1" 2>&1 >"$work/$page.txt")
     check "man $page: no warnings${warnings:+: $warnings}" [ -z "$warnings" ]
     check "man $page: rendered" grep -q "^NAME" "$work/$page.txt"
 done
 
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for file in bin/rxmon bin/rxmon-sim bin/rxmon-plot share/man/man1/rxmon.1.gz share/man/man1/rxmon-sim.1.gz \
-    share/man/man1/rxmon-plot.1.gz; do
-    check "installed $file" [ -s "$work/prefix/$file" ]
-done
-
-# The package, unpacked, runs; its dependencies were read from the binaries.
+# The package (cmake --install's files), unpacked, runs; its dependencies were read from the binaries.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null 2>&1)
 deb=$(ls "$work"/package/rxmon_"$version"_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 check "rxmon runs from the package" [ "$("$work/root/usr/bin/rxmon" --version | tr -d '\r')" = "rxmon $version" ]
+check "the package holds the other programs and the manual pages" bash -c 'cd "$1/usr" && ls bin/rxmon-sim bin/rxmon-plot share/man/man1/rxmon{,-sim,-plot}.1.gz >/dev/null' _ "$work/root"
 check "the package's copyright: the MIT licence of LICENSE" bash -c "grep -qx 'License: Expat' \"\$1\" && grep -q '^MIT License' \"\$2\"" _ "$work/root/usr/share/doc/rxmon/copyright" "$(dirname "$0")/../../LICENSE"
 check "lintian finds no error in the package" lintian --fail-on error "$deb"
 check "the package recommends gnuplot-nox for rxmon-plot" [ "$(dpkg-deb -f "$deb" Recommends)" = gnuplot-nox ]

@@ -32,10 +32,7 @@ check() {
     [ "$failures" = 0 ] || [ -z "${RXMON_E2E_FAIL_FAST-}" ] || exit 1
 }
 
-finish() {
-    echo "$passes passed, $failures failed"
-    [ "$failures" -eq 0 ]
-}
+finish() { echo "$passes passed, $failures failed" && [ "$failures" -eq 0 ]; }
 
 start_sim() {  # start_sim OPTIONS...: COM 1 becomes the simulator
     rm -f "$work/sim.path"
@@ -45,14 +42,7 @@ start_sim() {  # start_sim OPTIONS...: COM 1 becomes the simulator
     export RXMON_COM1
     RXMON_COM1=$(cat "$work/sim.path")
 }
-
-stop_sim() {
-    if [ -n "$sim_pid" ]; then
-        kill -TERM "$sim_pid" 2>/dev/null
-        wait "$sim_pid" 2>/dev/null
-        sim_pid=
-    fi
-}
+stop_sim() { [ -z "$sim_pid" ] || { kill -TERM "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; sim_pid=; }; }
 
 # Runs rxmon with these arguments in a fresh 80 × 25 terminal; its exit code
 # lands in $work/exit.
@@ -93,10 +83,12 @@ strip_moved() { [ "$(screen_row 18 | cut -c13-32)" != "$1" ]; }
 wait_exit() { until_true "$1" test -s "$work/exit" && cat "$work/exit" || { echo "still running"; return 1; }; }
 
 # exit_in SECONDS: the exit code and the milliseconds until rxmon ended;
-# press_esc: the same after ESC.
+# press_esc [SECONDS]: the same after ESC; esc_ends SECONDS: ESC ends rxmon
+# with 0 within them.
 exit_in() {
     local start code
     start=$(now_ms) && code=$(wait_exit "$1")
     echo "$code $(($(now_ms) - start))"
 }
-press_esc() { keys Escape && exit_in 3; }
+press_esc() { keys Escape && exit_in "${1:-3}"; }
+esc_ends() { set -- $(press_esc "$1") && [ "$1" = 0 ]; }

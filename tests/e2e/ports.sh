@@ -1,7 +1,8 @@
 # Ports a user can trust: each open failure names its cause, with exit code 1
-# within 3 s; ESC ends rxmon within 1.5 s against misbehaving RFC 2217
-# servers and a slow resolver; a searched line keeps its settings.
-# (Names refused at start-up: monitor.sh; a port that comes back: reconnect.sh.)
+# within 3 s; a searched line keeps its settings; the search through ser2net;
+# ESC ends rxmon within 1.5 s against misbehaving RFC 2217 servers and a slow
+# resolver. (Names refused at start-up: monitor.sh; a port that comes back:
+# reconnect.sh; bytes and rates through ser2net: tests/backend/serial.)
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 servers=()
@@ -49,8 +50,7 @@ check "a missing device: the serial devices listed" bash -c "tmux -L $socket cap
 tmux -L "holder-$$" send-keys -t 0 Escape
 until_true 5 eval '! kill -0 "$holder" 2>/dev/null'
 
-# The line as it was found (at 1200 baud, CR read as LF), after a search
-# through three rates.
+# The line as it was found (1200 baud, CR read as LF), after a search.
 stty -F "$line" 1200 icrnl
 before=$(stty -g -F "$line")
 start_rxmon "$line" 0
@@ -58,10 +58,30 @@ check "found at 38400" wait_for 10 "38400 baud"
 set -- $(press_esc)
 check "line settings put back" [ "$(stty -g -F "$line")" = "$before" ]
 
-# ESC at a random moment against each misbehaving server, and while a
-# resolver takes 4 s: exit code 0 within 1.5 s.
+# The line served by Debian's ser2net over RFC 2217: the search sets the
+# remote line's rate, and the host is looked up once for the whole run (by
+# a resolver that never answers again) while the search connects anew at
+# each rate; a server that stops ends rxmon as an unplugged scanner does.
+net_port=$(free_port)
+printf 'connection: &scanner\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+    "$net_port" "$line" >"$work/ser2net.yaml"
+ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
+server=$!
+until_true 5 grep -qF "$(printf ':%04X 00000000:0000 0A' "$net_port")" /proc/net/tcp
+url=rfc2217://scanner.test:$net_port
+start_in_terminal "env LD_PRELOAD=$build/tests/libtest_resolver.so RESOLVER_ONCE=1 RESOLVER_LOG=$work/lookups $rxmon $url 0"
+check "rfc2217: the rate found through ser2net" wait_for 20 "38400 baud"
+check "rfc2217: readings drawn" wait_for 5 "Model: SR-A10"
+check "the host looked up once" [ "$(cat "$work/lookups")" = scanner.test ]
+kill -TERM "$server" && wait "$server" 2>/dev/null
+set -- $(exit_in 5)
+check "server stopped: ends with 1 within 3 s ($2 ms)" [ "$1" = 1 -a "$2" -le 3000 ]
+check "server stopped: the open-failure message" wait_for 1 "$url cannot be opened"
+check "server stopped: terminal given back" [ "$(tmux -L "$socket" display -p -t 0 '#{alternate_on}')" = 0 ]
+
+# ESC at a random moment against each misbehaving server and a slow resolver.
 resolver="LD_PRELOAD=$build/tests/libtest_resolver.so RESOLVER_SLOW_MS=4000"
-for mode in ignore late slow parity9 resolver; do
+for mode in ignore slow parity9 resolver; do
     if [ $mode = resolver ]; then env=$resolver url=rfc2217://scanner.test:$(cat "$work/ignore.port")
     else hostile $mode && env= url=rfc2217://127.0.0.1:$port; fi
     for try in 1 2; do

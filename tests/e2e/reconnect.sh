@@ -2,7 +2,7 @@
 # the clock meanwhile; the simulator pulled out and brought back at the same
 # link path 20 times is found again at its rate within 2 s each time (its
 # last rate is tried first), with memory, descriptors and threads as after
-# the first; ESC ends the wait. (ser2net stopped and started: network_port.sh.)
+# the first; ESC ends the wait.
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
 link=$work/scanner

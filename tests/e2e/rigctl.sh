@@ -24,7 +24,6 @@ check "the silent spell" wait_for 10 "[no communication with scanner]"
 check "has no readings: RPRT -5 (Command timed out)" [ "$(ask 'f\nl RAWSTR\nv\n')" = "$(printf 'RPRT -5\nRPRT -5\nVFOA\nRPRT 0')" ]
 check "the scanner back, the readings are" until_true 10 bash -c '[ "$(rigctl -m 2 -r 127.0.0.1:'"$port"' f 2>/dev/null)" = 123456700 ]'
 
-# 16 clients held, answered; the 17th is closed at once.
 python3 -c 'import socket, sys, time
 held = [socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5) for _ in range(16)]
 for c in held: c.sendall(b"v\n")

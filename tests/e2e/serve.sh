@@ -51,7 +51,6 @@ prom_signal() {
 check "Prometheus scrapes rxmon and reads the signal back" until_true 20 prom_signal
 kill "$prom_pid"; wait "$prom_pid"
 
-# The limits, each answered as HTTP says, on one connection apiece.
 check "limits" $py - "$port" <<'EOF'
 import socket, sys, threading, time
 port = int(sys.argv[1]); host = b"Host: 127.0.0.1:%d\r\n" % port
@@ -76,7 +75,6 @@ if "503" not in status(b"GET /now HTTP/1.1\r\n" + host + b"\r\n"): bad.append("t
 readers.pop().close(); time.sleep(0.5)
 if "200" not in status(b"GET /now HTTP/1.1\r\n" + host + b"\r\n"): bad.append("a client after one left")
 for r in readers: r.close()
-# A request that trickles in, and a reader that never reads: both closed.
 def closed_within(seconds, s):
     end = time.monotonic() + seconds
     while time.monotonic() < end:
@@ -111,7 +109,7 @@ for option in --serve --rigctl; do
     done
 done
 
-# ESC with every client connected: a reader that never reads among them.
+# ESC with every client connected, a reader that never reads among them.
 $py - "$port" <<'EOF' &
 import socket, sys, time
 port = int(sys.argv[1])

@@ -39,7 +39,6 @@ check "missing port is named" wait_for 2 "COM9 cannot be opened"
 wine_run "$exe" 12 >"$work/range.out" 2>"$work/range.err" </dev/null
 check "out-of-range port ends with 1" [ $? = 1 ]
 check "and says why" grep -q "COM12? Use 1 to 9." "$work/range.err"
-# A word that names no port leads to the prompt, as no port does.
 start_exe abc
 check "rxmon abc: the prompt" wait_for 60 "Press its number"
 keys Escape
@@ -70,10 +69,8 @@ check "values in bright green" bash -c "tmux -L $socket capture-pane -e -p -t 0 
 # the events (wine hands keys over only then).
 keys s
 check "S steps the beep mode" wait_for 5 "Beeps: continuous"
-keys Escape
-check "ESC ends with 0" [ "$(wait_exit 10)" = 0 ]
+check "ESC ends with 0" esc_ends 10
 check "terminal given back" wait_for 5 "rxmon ended"
-# The log, through the runtime's own files: as on Linux, LF line ends.
 log=$work/win.csv
 check "log: the header" [ "$(head -n 1 "$log")" = "time,port,model,frequency_hz,level,tuning,signal,event" ]
 check "log: the events" [ "$(cut -d, -f8 "$log" | grep . | tail -n +2 | paste -sd/)" = "started/found at 38400 baud/ended" ]

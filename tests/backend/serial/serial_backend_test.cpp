@@ -24,20 +24,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 int64_t ms_since(Clock::time_point t) { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count(); }
 
-// A loopback socket listening on a port of the kernel's choosing.
-int listener(int* port) {
+// A loopback port that the kernel has just given out, so free; and whether
+// anything listens on it (without connecting, which ser2net would serve).
+int free_port() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof a;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || listen(fd, 4) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
-        return -1;
-    *port = ntohs(a.sin_port);
-    return fd;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), size), getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size), close(fd);
+    return ntohs(a.sin_port);
 }
-
 bool listening(int port) {
     char wanted[32];
     snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
@@ -57,8 +52,7 @@ struct PtyLine : ::testing::Test {
     }
     // ser2net between the port and the line: the rates and bytes cross its RFC 2217.
     void serve() {
-        int port = 0;
-        close(listener(&port));
+        int port = free_port();
         std::ofstream(config) << "connection: &line\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
                               << "\n  connector: serialdev," << ptsname(master) << ",9600n81,local\n";
         std::string pid_file = config + ".pid";  // ser2net removes it at exit: never /dev/null

@@ -22,8 +22,6 @@ std::string feed(const std::string& bytes, bool answering) {
 TEST(Rigctl, EachLineGetsHamlibsAnswerAndSilenceTimesOut) {
     struct { std::string line, with_pass, silent; } cases[] = {
         {"\\chk_vfo\n+\\chk_vfo\n", "0\nChkVFO: 0\n", ""},
-        {"\\dump_state\n", "0\n2\n0\n0 214748364700 0x2ef -1 -1 0x1 0x0\n0 0 0 0 0 0 0\n0 0 0 0 0 0 0\n0 0\n0 0\n"
-                           "0\n0\n0\n0\n0\n0\n0x0\n0x0\n0x44000000\n0x0\n0x0\n0x0\n", ""},
         {"f\n\\get_freq VFOA\n", "146250000\n146250000\n", "RPRT -5\nRPRT -5\n"},
         {"l STRENGTH\nl VFOA RAWSTR\nl AF\nl\n", "24\n700\nRPRT -1\nRPRT -1\n", "RPRT -5\nRPRT -5\nRPRT -1\nRPRT -1\n"},
         {"v s t m\r\n", "VFOA\n0\nVFOA\n0\nNone\n0\n", ""},
