@@ -13,25 +13,20 @@ link=$work/$'sim\x01\xff'
 start_sim --baud 115200 --signal sweep:100:900:800 --silent 14:6 --link "$link"
 start_rxmon --serve "$port" "'$link'" 0
 check "the screen shows the page's address" wait_for 10 "Page: $url/"
-now_ok=$(cat <<'EOF'
-import json, sys, urllib.request
+check "/now reads as the simulator answers" until_true 5 $py -c 'import json, sys, urllib.request
 r = json.load(urllib.request.urlopen(sys.argv[1] + "/now"))
 port = sys.argv[2].encode("utf-8", "surrogateescape").decode("utf-8", "replace")
 want = dict(state="answering", port=port, baud=115200, model="SR-A10", frequency_hz=146250000, tuning=100)
 sys.exit(not ({k: r[k] for k in want} == want and (r["signal"], r["pitch_hz"]) in ((100, 180), (900, 21619))
-              and r["peak"] >= r["signal"] and r["time"][:2] == "20"))
-EOF
-)
-check "/now reads as the simulator answers" until_true 5 $py -c "$now_ok" "$url" "$link"
+              and r["peak"] >= r["signal"] and r["time"][:2] == "20"))' "$url" "$link"
 check "an event reader gets the present object, then one a pass" $py - "$url" <<'EOF'
 import json, sys, time, urllib.request
-stream, seqs = urllib.request.urlopen(sys.argv[1] + "/events", timeout=3), []
-assert stream.headers["Content-Type"] == "text/event-stream"
-start = time.monotonic()
+stream, seqs, start = urllib.request.urlopen(sys.argv[1] + "/events", timeout=3), [], time.monotonic()
 for line in stream:
     if line.startswith(b"data: "): seqs.append(json.loads(line[6:])["seq"])
     if len(seqs) == 5: break
-sys.exit(not (seqs == list(range(seqs[0], seqs[0] + 5)) and time.monotonic() - start < 2))
+sys.exit(not (stream.headers["Content-Type"] == "text/event-stream" and seqs == list(range(seqs[0], seqs[0] + 5))
+              and time.monotonic() - start < 2))
 EOF
 check "promtool accepts /metrics" bash -c "curl -s $url/metrics | promtool check metrics"
 cat >"$work/prometheus.yml" <<EOF

@@ -1,11 +1,8 @@
-// The scanner line fed replies of any bytes (even those of a stored text
-// constant: a reply is data, read as it is), with keys typed between them.
-// One query at a time: a reply is one line of at most 127 characters
-// without line ends, or a failure with its time-out or overflow text, and
-// no exchange outlasts its deadline by more than one settling read. Or a
-// polling cycle until the input runs out: it must then return (two silent
-// model queries) with the title it set, the volume and beep mode in their
-// ranges, and having beeped only known pitches.
+// The scanner line fed replies of any bytes, keys typed between them. One
+// query at a time: a reply is a line of at most 127 characters, or a
+// failure with its text, within its deadline and one settling read. Or a
+// polling cycle until the input runs out: it returns, title, volume, beep
+// mode and pitches as they may be.
 // Input: a flags byte (models known before, sound output, connected, beep
 // mode; the top bit: the polling cycle), then, for single queries, pairs of
 // (query, record), else records. Record: length L, delay code (3 ms a

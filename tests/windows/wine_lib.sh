@@ -19,9 +19,7 @@ case ${RXMON_WIN_ARCH:?win32 or win64} in
         ;;
 esac
 
-wine_run() {
-    timeout "${WINE_TIMEOUT:-300}" "$WINE" "$@"
-}
+wine_run() { timeout "${WINE_TIMEOUT:-300}" "$WINE" "$@"; }
 
 # wine_prefix DIR: makes DIR a wine prefix, unless it is one already for this
 # wine. The first start in a new prefix writes wine's own messages to error

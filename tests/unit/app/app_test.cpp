@@ -1,6 +1,5 @@
-// The app over the fake: what each reading draws where, the beeps and keys,
-// the pitch table; then the exchange and the polling cycle against a scripted
-// scanner on the fake's COM3, timed on the fake clock.
+// The app over the fake: what each reading draws where, beeps, keys, pitches;
+// the exchange and the polling cycle against a scanner scripted on COM3.
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -1,6 +1,5 @@
-// The WAV player over the fake's disk and wave output (result codes, the
-// chunk walk, rate snapping, samples as the device gets them); the wave-out
-// pool's buffer cycle and close; the tone burst on it.
+// The WAV player over the fake's disk and wave output; the wave-out pool's
+// buffer cycle and close; the tone burst on it.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,6 +1,5 @@
-// The port table over the fake's scripted COM devices (what each operation
-// asks of the platform, and what it makes of the answers), and the
-// millisecond clock over the fake's tick count and counter.
+// The port table over the fake's scripted COM devices, and the millisecond
+// clock over the fake's tick count and counter.
 #include <gtest/gtest.h>
 
 #include <string>
