@@ -1,8 +1,6 @@
-// The formatter with any format and any list of typed arguments. The
-// destination carries no size, so widths are kept to three digits and the
-// buffer is sized from the input; the sanitizers then catch any write past
-// what the directives may produce, and the result must be the length of
-// the text written.
+// The formatter with any format and typed arguments. The destination has no
+// size: widths are kept to three digits and the buffer sized from the input,
+// so the sanitizers catch any write past what the directives may produce.
 // Input: argument count, the arguments (kind byte, then its value), a text
 // already in the buffer (for %>), then the format.
 #include <cstring>

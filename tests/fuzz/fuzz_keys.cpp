@@ -1,7 +1,5 @@
-// The terminal's key decoder on arbitrary bytes: every byte is used once the
-// ESC wait is over, each key is a key-down event of a known scan code, and
-// bytes in pieces give the keys they give at once (a piece that ends inside
-// a sequence waits for the rest instead of guessing).
+// The terminal's key decoder on any bytes: all used once the ESC wait is
+// over, keys of known scan codes, and pieces decoding as the whole.
 // Input: a flags byte (UTF-8, terminfo strings known, piece sizes), then the bytes.
 #include <algorithm>
 #include <string>

@@ -1,8 +1,6 @@
-// The RFC 2217 client's decoder on what a hostile server might send. Bytes
-// split into pieces anywhere must decode as the same bytes taken at once;
-// no output outgrows the room the caller gives; every option is refused at
-// most once a side, so that no two peers answer each other for ever; and
-// serial data with its IACs doubled comes out exactly as it went in.
+// The RFC 2217 client's decoder on what a hostile server might send: pieces
+// decode as the whole, within the caller's room; an option is refused at most
+// once a side (no two peers answer each other for ever); data comes out whole.
 // Input: a byte of piece sizes, then the server's bytes.
 #include <cstdint>
 #include <cstring>

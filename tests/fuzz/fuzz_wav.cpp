@@ -1,7 +1,5 @@
-// The WAV header check on arbitrary files from the fake's disk, and the
-// player on those it accepts: a result code with its message for every
-// file, a file left right behind its data chunk's header, and the samples
-// that reach the device.
+// The WAV header check on any file of the fake's disk, and the player on
+// those it accepts: each result's message, where the file is left, the samples.
 // Input: a flags byte (blanks and quotes around the name, the device, the
 // volume), then the file.
 #include <cstring>

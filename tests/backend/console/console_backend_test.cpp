@@ -112,11 +112,9 @@ int buffer_cases_wrong() {
     return wrong;
 }
 
-// In a new process whose output is a pseudo-terminal from the start: the
-// buffer cases; then two threads write 200 KiB to standard output while the
-// full screen shows, and one write is too large to hold: every line must
-// come out once the terminal is given back, whole and once, and then the
-// report of the short write, which names the handle.
+// In a new process writing to a pseudo-terminal: the buffer cases; two
+// threads write 200 KiB under the full screen, then one write too large to
+// hold: every line comes out whole and once after it, then the short write's report.
 TEST(OnATerminal, TheBufferHoldsTheWindowAndEverythingWrittenUnderTheFullScreenComesOutAfterIt) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);

@@ -100,10 +100,8 @@ TEST(SoundTest, NoSoundDeviceGivesTheRefusalsAndALSASaysNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-// The tone thread as the monitor runs it: the main thread changes the
-// reading, the volume and the mute while the tone plays, as the polling
-// cycle and the keys do; a change is heard within 300 ms; the quit
-// handshake closes the device.
+// The tone thread as the monitor runs it, the reading, volume and mute
+// changed while it plays; a change is heard within 300 ms.
 TEST(ToneThread, FollowsTheReadingVolumeAndMuteThenQuitsOnTheHandshake) {
     capture_to_file();
     build_pitch_table();
