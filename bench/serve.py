@@ -5,6 +5,8 @@
             of 100 (the simulator's log, read through a pipe, gives its
             clock; the reply's time is when its line was logged)
   readers   32 event readers against none: passes/s, ms a pass, CPU, RSS
+  both      32 event readers and 8 rigctl clients polling f and l STRENGTH
+            at 10 Hz, against no option, in turns (three of each)
   stuck     one reader that never reads, held SECONDS: passes/s against none
   churn     10,000 connections opened and closed: descriptors and RSS
     bench/serve.py [BUILD DIR, default build] [SECONDS a run, default 20] [PARTS...]"""
@@ -12,7 +14,7 @@ import os, re, shutil, socket, statistics, subprocess, sys, tempfile, threading,
 
 build = sys.argv[1] if len(sys.argv) > 1 else "build"
 seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 20
-parts = sys.argv[3:] or ["latency", "readers", "stuck", "churn"]
+parts = sys.argv[3:] or ["latency", "readers", "both", "stuck", "churn"]
 work = tempfile.mkdtemp(prefix="rxmon-bench-serve-")
 tmux = ["tmux", "-L", "rxmon-bench-serve-%d" % os.getpid()]
 hz = os.sysconf("SC_CLK_TCK")
@@ -145,6 +147,26 @@ try:
             for r in readers: threading.Thread(target=drain, args=(r,), daemon=True).start()
             row("--serve, 32 event readers", measure(sim, pid, seconds))
             stop_reading.set(); stop_rxmon()
+            for r in readers: r.close()
+    if "both" in parts:
+        print("| run | passes/s | ms/pass | CPU % of a core | RSS MiB |\n|---|---|---|---|---|")
+        for turn in range(3):
+            pid = start_rxmon(sim); row("no option", measure(sim, pid, seconds)); stop_rxmon()
+            port, rig_port = free_port(), free_port()
+            pid = start_rxmon(sim, "--serve", str(port), "--rigctl", str(rig_port))
+            readers = [reader(port) for _ in range(32)]
+            stop = threading.Event()
+            def drain(s):
+                while not stop.is_set() and s.recv(65536): pass
+            def poll():
+                c = socket.create_connection(("127.0.0.1", rig_port)); f = c.makefile("rb")
+                while not stop.is_set():
+                    c.sendall(b"f\nl STRENGTH\n"); f.readline(); f.readline(); time.sleep(0.1)
+                c.close()
+            for r in readers: threading.Thread(target=drain, args=(r,), daemon=True).start()
+            for _ in range(8): threading.Thread(target=poll, daemon=True).start()
+            row("--serve and --rigctl, 32 readers, 8 clients", measure(sim, pid, seconds))
+            stop.set(); stop_rxmon()
             for r in readers: r.close()
     if "stuck" in parts:
         print("| run | passes/s | ms/pass | CPU % of a core | RSS MiB |\n|---|---|---|---|---|")

@@ -20,6 +20,8 @@ check "rxmon answers the simulator" wait_for 10 "115200 baud"
 sent="$(grep -o 'TUN,[0-9]*,[0-9]*' "$work/sim.log" | tail -1 | cut -d, -f3)00 $(grep -o 'SIG,[0-9]*' "$work/sim.log" | tail -1 | cut -c5-)"
 check "rigctl -m 2 reads f, STRENGTH (S9+24 for 700) and RAWSTR as sent: $sent" [ "$sent" = "123456700 700" -a "$(rigctl_says f l STRENGTH l RAWSTR)" = "123456700 24 700" ]
 said=$(rigctl_says F 145000000 f) && check "F is refused as hamlib's Feature not available, then f answered" [ "$(grep -o 'Feature not available' <<<"$said" | tail -1) ${said##* }" = "Feature not available 123456700" ]
+check "the extended forms and the refusals, a line over 1 KiB dropped" [ "$(ask "+f\n;l VFOA RAWSTR\nL AF 1\nfrob\n$(printf 'x%.0s' {1..1030})\nv\n")" = \
+    "$(printf 'get_freq:\nFrequency: 123456700\nRPRT 0\nget_level: VFOA RAWSTR;700;RPRT 0\nRPRT -11\nRPRT -11\nRPRT -1\nVFOA\nRPRT 0\n')" ]
 check "the silent spell" wait_for 10 "[no communication with scanner]"
 check "has no readings: RPRT -5 (Command timed out)" [ "$(ask 'f\nl RAWSTR\nv\n')" = "$(printf 'RPRT -5\nRPRT -5\nVFOA\nRPRT 0')" ]
 check "the scanner back, the readings are" until_true 10 bash -c '[ "$(rigctl -m 2 -r 127.0.0.1:'"$port"' f 2>/dev/null)" = 123456700 ]'
