@@ -177,6 +177,15 @@ TEST_F(Panels, ThePeakHoldsThenFallsWithinTwoSecondsAndTheStripMovesEachSecond) 
     EXPECT_EQ(fake::beeps.size(), 1u) << "without --peak P beeps";
 }
 
+// The POSIX layer gives the terminal back at any exit; Windows keeps the monitor's screen unless asked.
+TEST_F(Panels, APortThatWillNotReopenGivesTheConsoleBackBeforeSayingWhy) {
+    fake::console.chars.assign(fake::console.chars.size(), 'k');
+    const std::vector<char> before = fake::console.chars;
+    scr_open(1, 20, 40);
+    EXPECT_EQ(exit_code([] { open_failed("COM3 cannot be opened.\n"); }), 1);
+    EXPECT_EQ(fake::console.chars, before);
+}
+
 // Where the platform tells no cause (Windows), the error code names it if it can.
 TEST(OpenFailure, TheCodeNamesNotFoundOrInUseElseTheOldSentenceStays) {
     mon.port_name[0] = 0, mon.port_number = 3;
