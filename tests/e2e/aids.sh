@@ -9,6 +9,39 @@ peak_above() {
 }
 peak_below() { peak=; peak_above; [ -n "$peak" ] && [ "$peak" -lt "$1" ]; }
 
+head=time,port,model,frequency_hz,level,tuning,signal,event
+# Logs that cannot be written (even while the port is waited for) or opened.
+RXMON_COM1=$work/scanner start_rxmon --reconnect --log /dev/full 1 0
+check "a failed write shows before the port is there" wait_for 10 "Log stopped: No space left on device"
+start_sim --baud 115200 --link "$work/scanner"
+check "and the monitor goes on" wait_for 5 "115200 baud"
+check "ESC ends with 0" esc_ends 5
+mkfifo "$work/fifo"
+python3 -c 'import fcntl, os, sys, time; fcntl.fcntl(os.open(sys.argv[1], os.O_RDWR), 1031, 4096)
+open(sys.argv[2], "w").close(); time.sleep(60)' "$work/fifo" "$work/reading" &
+reader=$! pids+=($!)
+until_true 5 [ -e "$work/reading" ]
+start_rxmon --log "$work/fifo" 1 0
+check "a pipe whose reader stalls stops the log" wait_for 10 "Log stopped: the reader has stalled."
+check "ESC ends with 0" esc_ends 5
+kill $reader
+for log in "$work/none/x.csv:" "$work/fifo: no program reads this pipe." "$work/s.csv: it is not an rxmon log."; do
+    echo hello >"$work/s.csv"
+    start_in_terminal "env RXMON_COM1=$RXMON_COM1 $rxmon --log ${log%%:*} 1 2>$work/err"
+    check "an unopenable log ends with 1: $log" [ "$(wait_exit 5)" = 1 ]
+    check "saying why" grep -qF "rxmon cannot open the log $log" "$work/err"
+done
+log=$work/again.csv
+log_again() { [ "$(head -n 1 "$log")" = "$head" ] && [ "$(grep -c ^time, "$log")" = 1 ] && grep -q ',$' "$log"; }
+start_rxmon --log "$log" 1 0
+for how in deleted replaced; do
+    until_true 5 grep -q ',$' "$log"
+    if [ $how = deleted ]; then rm "$log"; else echo "$head" >"$log.new" && mv "$log.new" "$log"; fi
+    check "a $how log is noticed" wait_for 5 "Log reopened: the file was $how"
+    check "... and goes on under one header" until_true 5 log_again
+done
+check "ESC ends with 0" esc_ends 5
+stop_sim
 # From 512 up, by 8 a reading: the sweep turns after 64 readings, well
 # before the silent spell even where a loaded machine reads slowly.
 start_sim --baud 115200 --model B --signal sweep:512:1023:8 --silent 11:3 --switch-model 18 --log-file "$work/sim.log"
@@ -39,7 +72,6 @@ check "ESC ends with 0" esc_ends 5
 stop_sim
 
 check "the log and the port by their names" [ "$(sed -n 2p "$log" | cut -d, -f2)" = "$port" ]
-head=time,port,model,frequency_hz,level,tuning,signal,event
 check "the header" [ "$(head -n 1 "$log")" = "$head" ]
 check "the events in order" [ "$(cut -d, -f8 "$log" | grep . | tail -n +2 | paste -sd/)" = \
     "started/found at 115200 baud/communication lost/found at 115200 baud/model changed/ended" ]
@@ -51,36 +83,4 @@ readings=$(awk -F, '$8 == ""' "$log" | wc -l)
 summary=$("$build/plot/rxmon-plot" "$log" -o "$work/chart.png")
 check "the chart: $summary" grep -qE "^$work/chart.png: $readings readings from .* peak 1023 at .*, 1 span without communication$" <<<"$summary"
 check "... a PNG of 1000 x 560" grep -qF "PNG image data, 1000 x 560" <<<"$(file "$work/chart.png")"
-
-# Logs that cannot be written (even while the port is waited for) or opened.
-RXMON_COM1=$work/scanner start_rxmon --reconnect --log /dev/full 1 0
-check "a failed write shows before the port is there" wait_for 10 "Log stopped: No space left on device"
-start_sim --baud 115200 --link "$work/scanner"
-check "and the monitor goes on" wait_for 5 "115200 baud"
-check "ESC ends with 0" esc_ends 5
-mkfifo "$work/fifo"
-python3 -c 'import fcntl, os, sys, time; fcntl.fcntl(os.open(sys.argv[1], os.O_RDWR), 1031, 4096)
-open(sys.argv[2], "w").close(); time.sleep(60)' "$work/fifo" "$work/reading" &
-reader=$!
-until_true 5 [ -e "$work/reading" ]
-start_rxmon --log "$work/fifo" 1 0
-check "a pipe whose reader stalls stops the log" wait_for 10 "Log stopped: the reader has stalled."
-check "ESC ends with 0" esc_ends 5
-kill $reader
-for log in "$work/none/x.csv:" "$work/fifo: no program reads this pipe." "$work/s.csv: it is not an rxmon log."; do
-    echo hello >"$work/s.csv"
-    start_in_terminal "env RXMON_COM1=$RXMON_COM1 $rxmon --log ${log%%:*} 1 2>$work/err"
-    check "an unopenable log ends with 1: $log" [ "$(wait_exit 5)" = 1 ]
-    check "saying why" grep -qF "rxmon cannot open the log $log" "$work/err"
-done
-log=$work/again.csv
-log_again() { [ "$(head -n 1 "$log")" = "$head" ] && [ "$(grep -c ^time, "$log")" = 1 ] && grep -q ',$' "$log"; }
-start_rxmon --log "$log" 1 0
-for how in deleted replaced; do
-    until_true 5 grep -q ',$' "$log"
-    if [ $how = deleted ]; then rm "$log"; else echo "$head" >"$log.new" && mv "$log.new" "$log"; fi
-    check "a $how log is noticed" wait_for 5 "Log reopened: the file was $how"
-    check "... and goes on under one header" until_true 5 log_again
-done
-check "ESC ends with 0" esc_ends 5
 finish

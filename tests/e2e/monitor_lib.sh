@@ -6,13 +6,14 @@ rxmon=$build/rxmon
 sim=$build/sim/rxmon-sim
 work=$(mktemp -d)
 socket=
-sockets=()
+sockets=() pids=()  # tmux servers, and what a script started in the background
 sim_pid=
 failures=0
 passes=0
 export RXMON_COM1="$work/no-such-port"
 
-cleanup() { for s in "${sockets[@]}"; do tmux -L "$s" kill-server 2>/dev/null; done; stop_sim; rm -rf "$work"; }
+cleanup() { for s in "${sockets[@]}"; do tmux -L "$s" kill-server 2>/dev/null; done
+    kill "${pids[@]}" 2>/dev/null; stop_sim; rm -rf "$work"; }
 trap cleanup EXIT
 
 # check NAME COMMAND...; with RXMON_E2E_FAIL_FAST set (scripts/mutate sets

@@ -5,11 +5,9 @@
 # reconnect.sh; bytes and rates through ser2net: tests/backend/serial.)
 set -u
 . "$(dirname "$0")/monitor_lib.sh"
-servers=()
-trap 'kill "${servers[@]}" 2>/dev/null; cleanup' EXIT
 hostile() {  # hostile MODE: a misbehaving server (tests/e2e/hostile_rfc2217.py) on port $port
     python3 "$(dirname "$0")/hostile_rfc2217.py" "$1" "$work/$1.port" >/dev/null 2>&1 &
-    servers+=($!)
+    pids+=($!)
     until_true 5 test -s "$work/$1.port"
     port=$(cat "$work/$1.port")
 }
@@ -66,7 +64,7 @@ net_port=$(free_port)
 printf 'connection: &scanner\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
     "$net_port" "$line" >"$work/ser2net.yaml"
 ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
-server=$!
+server=$! pids+=($!)
 until_true 5 grep -qF "$(printf ':%04X 00000000:0000 0A' "$net_port")" /proc/net/tcp
 url=rfc2217://scanner.test:$net_port
 start_in_terminal "env LD_PRELOAD=$build/tests/libtest_resolver.so RESOLVER_ONCE=1 RESOLVER_LOG=$work/lookups $rxmon $url 0"

@@ -31,7 +31,7 @@ held = [socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5) for
 for c in held: c.sendall(b"v\n")
 with open(sys.argv[2], "w") as f: f.write(" ".join(c.recv(100).decode().strip() for c in held))
 time.sleep(60)' "$port" "$work/held" &
-holder=$!
+holder=$! pids+=($!)
 check "16 clients are answered at once" until_true 5 grep -sqx "$(printf 'VFOA %.0s' {1..15})VFOA" "$work/held"
 check "the 17th is closed" [ -z "$(ask 'v\n' 2>/dev/null)" ]
 read -r code ms <<<"$(press_esc)"

@@ -35,7 +35,7 @@ scrape_configs: [{job_name: rxmon, static_configs: [{targets: ["127.0.0.1:$port"
 EOF
 prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/tsdb" \
     --web.listen-address="127.0.0.1:$prom_port" >"$work/prometheus.log" 2>&1 &
-prom_pid=$!
+prom_pid=$! pids+=($!)
 check "the page in a browser" $py "$(dirname "$0")/serve_page.py" "$url/" ${RXMON_SCREENSHOT:-}
 check "silent: state lost, readings null" until_true 8 bash -c \
     "curl -s $url/now | grep -q '\"state\":\"lost\".*\"frequency_hz\":null,\"level\":null,\"tuning\":null,\"signal\":null,\"peak\":null,\"pitch_hz\":null'"
@@ -112,7 +112,7 @@ readers = [socket.create_connection(("127.0.0.1", port)) for _ in range(32)]
 for r in readers: r.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
 time.sleep(20)
 EOF
-readers=$!
+readers=$! pids+=($!)
 until_true 5 bash -c "[ \$(ss -tn state established '( sport = :$port )' | grep -c .) -ge 33 ]"
 read -r code ms <<<"$(press_esc)"
 check "ESC ends with 0 within 1.5 s with 32 clients: $code after $ms ms" [ "$code" = 0 -a "$ms" -le 1500 ]
