@@ -21,6 +21,7 @@ def serve(conn):
             if len(body) < 3 or body[0] != 44 or body[1] not in LINE:
                 continue
             command, asking = body[1], not any(body[2:])
+            asking or open(port_file + ".change", "w").close()  # rxmon awaits its confirmation
             if command == 3 and mode == "parity9":
                 asking and report(3, b"\x09")
             elif asking:

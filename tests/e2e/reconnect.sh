@@ -19,8 +19,7 @@ for cycle in $(seq 0 20); do
     start=$(now_ms)
     wait_for 10 "38400 baud, scanner answers" >/dev/null
     took=$(($(now_ms) - start))
-    [ $cycle -gt 0 ] && [ $took -gt $worst ] && worst=$took
-    [ $cycle -gt 0 ] && total=$((total + took))
+    [ $cycle -gt 0 ] && total=$((total + took)) && [ $took -gt $worst ] && worst=$took
     [ $cycle = 1 ] && after_one=$(usage)
     [ $cycle = 20 ] && after_twenty=$(usage)
     stop_sim
