@@ -13,7 +13,7 @@ start_in_terminal "$rxmon --reconnect --peak --history $link 0"
 pid=$(pgrep -P "$(tmux -L "$socket" display -p -t 0 "#{pane_pid}")" | head -1)
 check "absent at the start: waited for" wait_for 5 "[waiting for the port]"
 check "... the strip marking seconds without a reading" wait_for 5 "··"
-worst=0 total=0
+worst=0 total=0 after_one= after_twenty=
 for cycle in $(seq 0 20); do
     start_sim --baud 38400 --link "$link"
     start=$(now_ms)
